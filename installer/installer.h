@@ -1,0 +1,43 @@
+// Types and identity shared by every stage of the update.
+#pragma once
+
+#include <cstddef>
+
+// Product identity, fixed in the program.
+inline constexpr char PRODUCT_NAME[] = "Lumeric Server";
+inline constexpr char PRODUCT_VERSION[] = "4.5";
+inline constexpr int UPDATE_LEVEL = 2;
+inline constexpr char productCaption[] = "Lumeric Server 4.5 Mendrel2";
+
+// Buffer sizes, each counting the terminating zero byte.
+inline constexpr std::size_t LONG_VALUE_SIZE = 260;
+inline constexpr std::size_t LEVEL_SIZE = 4;
+inline constexpr std::size_t COMPOSED_SIZE = 520;
+
+using ComposedText = char[COMPOSED_SIZE];
+
+struct InstallRecord {
+  char installDir[LONG_VALUE_SIZE];  // ends in a backslash once read
+  char installedNlv[LONG_VALUE_SIZE];
+  char serviceLevel[LEVEL_SIZE];
+};
+
+// Exit statuses of the run.
+inline constexpr int EXIT_UPDATED = 0;
+inline constexpr int EXIT_UNCHANGED = 1;  // nothing was copied or written
+inline constexpr int EXIT_INCOMPLETE =
+    2;  // the installation was touched, the update is not complete
+
+// What a stage gives the run: go on, or stop with the exit status and the
+// text for the error box (null: stop without a message).
+struct RunOutcome {
+  bool stop;
+  const char* message;
+  int exitStatus;
+};
+
+inline constexpr RunOutcome GO_ON{false, nullptr, EXIT_UPDATED};
+
+constexpr RunOutcome stopRun(const char* message, int exitStatus = EXIT_UNCHANGED) {
+  return RunOutcome{true, message, exitStatus};
+}

@@ -1,0 +1,46 @@
+#include "installer/level_gate.h"
+
+#include <climits>
+#include <cstring>
+
+#include "installer/update_run.h"
+
+namespace {
+
+constexpr char SAME_LEVEL_QUESTION[] =
+    "The existing Lumeric Server installation level is already Mendrel2.\n\n"
+    "Click cancel to exit or OK to continue.";
+constexpr char HIGHER_LEVEL_QUESTION[] =
+    "The existing Lumeric Server installation level is higher than Mendrel2.\n\n"
+    "If you are intending to backlevel to Mendrel2 of version 4.5, please do so by "
+    "uninstalling Lumeric Server 4.5 and reinstalling 4.5 + Mendrel2.\n\n"
+    "If you continue with this installation, your product may become unstable due to "
+    "mismatched levels of code.\n\n"
+    "Click cancel to exit or OK to continue.";
+
+bool isCSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+}  // namespace
+
+int levelNumber(const char* serviceLevel) {
+  const char* c = serviceLevel;
+  while (isCSpace(*c)) ++c;
+  const bool negative = *c == '-';
+  if (*c == '-' || *c == '+') ++c;
+  long long magnitude = 0;
+  for (; isDigit(*c); ++c) {
+    if (magnitude <= INT_MAX) magnitude = magnitude * 10 + (*c - '0');
+  }
+  if (negative) return magnitude > INT_MAX ? INT_MIN : static_cast<int>(-magnitude);
+  return magnitude > INT_MAX ? INT_MAX : static_cast<int>(magnitude);
+}
+
+RunOutcome passLevelGate(const char* serviceLevel) {
+  if (std::strcmp(serviceLevel, "GA") == 0) return GO_ON;
+  const int level = levelNumber(serviceLevel);
+  if (level == UPDATE_LEVEL) return askConfirmation(SAME_LEVEL_QUESTION);
+  if (level > UPDATE_LEVEL) return askConfirmation(HIGHER_LEVEL_QUESTION);
+  return GO_ON;
+}

@@ -1,0 +1,102 @@
+#include "installer/payload.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "installer/registration.h"
+#include "platform/platform.h"
+
+namespace {
+
+constexpr char COMPILER_VARIABLE[] = "QDXCOMP";
+
+constexpr char NO_COMPILER_MESSAGE[] =
+    "The QDXCOMP environment variable, which names the compiler in use, is not set.\n\n"
+    "Mendrel2 installation cannot continue.";
+constexpr char BAD_COMPILER_MESSAGE[] =
+    "The compiler name in the QDXCOMP environment variable cannot be used to copy files.\n\n"
+    "Mendrel2 installation cannot continue.";
+constexpr char COPY_FAILED_MESSAGE[] =
+    "Failed to copy the Mendrel2 files into the installation directory.\n\n"
+    "The Service Level has not been changed. Mendrel2 installation did not complete.";
+constexpr char RECORD_FAILED_MESSAGE[] =
+    "Failed to record the new Service Level in Registry.\n\n"
+    "Mendrel2 installation did not complete.";
+
+// Characters that make cmd.exe do something other than pass a word to xcopy.
+constexpr char SHELL_SPECIAL[] = "\"&|<>^";
+
+[[gnu::format(printf, 2, 3)]] bool composeCommand(ComposedText& command, const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  const int length = std::vsnprintf(command, sizeof command, format, arguments);
+  va_end(arguments);
+  return length >= 0 && static_cast<std::size_t>(length) < sizeof command;
+}
+
+// The payload for the compiler named "MSVC" is shipped in the directory MS60.
+const char* compilerDirFor(const char* compiler) {
+  return std::strcmp(compiler, "MSVC") == 0 ? "MS60" : compiler;
+}
+
+// xcopy ends with 0 when it copied and 1 when it found nothing to copy; every
+// other status, and -1 for an interpreter that did not start, is a failure.
+bool runCopy(const char* command) {
+  const int status = platform::runCommand(command);
+  return status == 0 || status == 1;
+}
+
+}  // namespace
+
+bool isControlCharacter(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return byte >= 0x01 && byte <= 0x1F;
+}
+
+bool isSafeUnquotedWord(const char* word) {
+  for (const char* c = word; *c != '\0'; ++c) {
+    if (isControlCharacter(*c) || std::strchr(SHELL_SPECIAL, *c) != nullptr) return false;
+  }
+  return true;
+}
+
+bool composeCommonCommand(const char* destination, ComposedText& command) {
+  return composeCommand(command, "xcopy /E /I Common \"%s\"", destination);
+}
+
+bool composeCompilerCommand(const char* compilerDir, const char* destination,
+                            ComposedText& command) {
+  return composeCommand(command, "xcopy /E /I %s \"%s%s\"", compilerDir, destination, compilerDir);
+}
+
+bool composeLanguageCommand(const char* installedNlv, const char* destination,
+                            ComposedText& command) {
+  return composeCommand(command, "xcopy /E /I %s \"%s\"", installedNlv, destination);
+}
+
+RunOutcome deployPayload(const InstallRecord& record, const char* keyPath) {
+  const char* compiler = platform::environmentValue(COMPILER_VARIABLE);
+  if (compiler == nullptr || compiler[0] == '\0') return stopRun(NO_COMPILER_MESSAGE);
+  const char* compilerDir = compilerDirFor(compiler);
+
+  ComposedText destination;
+  std::snprintf(destination, sizeof destination, "%s", record.installDir);
+  ComposedText command;
+  if (!isSafeUnquotedWord(compilerDir) ||
+      !composeCompilerCommand(compilerDir, destination, command)) {
+    return stopRun(BAD_COMPILER_MESSAGE);
+  }
+
+  // All three run, in order, whatever the one before achieved.
+  const bool commonCopied = composeCommonCommand(destination, command) && runCopy(command);
+  const bool compilerCopied =
+      composeCompilerCommand(compilerDir, destination, command) && runCopy(command);
+  const bool languageCopied =
+      composeLanguageCommand(record.installedNlv, destination, command) && runCopy(command);
+  if (!(commonCopied && compilerCopied && languageCopied)) {
+    return stopRun(COPY_FAILED_MESSAGE, EXIT_INCOMPLETE);
+  }
+  if (!recordUpdateLevel(keyPath)) return stopRun(RECORD_FAILED_MESSAGE, EXIT_INCOMPLETE);
+  return GO_ON;
+}

@@ -1,0 +1,111 @@
+#include "installer/registration.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "installer/payload.h"
+
+namespace {
+
+constexpr char NOT_INSTALLED_MESSAGE[] =
+    "You have not installed Lumeric Server 4.5.\n\nMendrel2 installation cannot continue.";
+constexpr char INSTALL_DIR_MESSAGE[] =
+    "Failed to retrieve Install Directory information from Registry.\n\n"
+    "Mendrel2 installation cannot continue.";
+constexpr char LANGUAGE_MESSAGE[] =
+    "Failed to retrieve National Language information from Registry.\n\n"
+    "Mendrel2 installation cannot continue.";
+constexpr char LEVEL_MESSAGE[] =
+    "Failed to retrieve Service Level information from Registry.\n\n"
+    "Mendrel2 installation cannot continue.";
+
+// The new level as it is stored: "2" padded with zero bytes to the size of
+// the buffer that reads it back.
+constexpr unsigned char RECORDED_LEVEL[LEVEL_SIZE] = {'2', 0, 0, 0};
+static_assert(UPDATE_LEVEL == 2, "RECORDED_LEVEL spells the update's level");
+
+// Reads a value into buffer as a zero-terminated string. Data without a zero
+// byte is terminated after its last byte; data that fills the buffer without
+// one has no room for it and is refused, so nothing is ever read past buffer.
+bool readString(platform::KeyHandle key, const char* name, char* buffer, unsigned long size) {
+  unsigned long count = size;
+  auto* bytes = reinterpret_cast<unsigned char*>(buffer);
+  if (platform::queryValue(key, name, bytes, &count) != platform::RESULT_SUCCESS) return false;
+  if (count > size) return false;
+  if (std::memchr(buffer, '\0', count) != nullptr) return true;
+  if (count == size) return false;
+  buffer[count] = '\0';
+  return true;
+}
+
+template <std::size_t N>
+bool readString(platform::KeyHandle key, const char* name, char (&buffer)[N]) {
+  return readString(key, name, buffer, N);
+}
+
+// A control character or a double quote would end the quoted destination of
+// every copy command early.
+bool canBeQuoted(const char* text) {
+  for (const char* c = text; *c != '\0'; ++c) {
+    if (*c == '"' || isControlCharacter(*c)) return false;
+  }
+  return true;
+}
+
+// Every copy lands below installDir, so it must end in a backslash; an empty
+// value would make the destination the root of the current drive.
+bool makeInstallDir(char (&installDir)[LONG_VALUE_SIZE]) {
+  const std::size_t length = std::strlen(installDir);
+  if (length == 0 || !canBeQuoted(installDir)) return false;
+  if (installDir[length - 1] == '\\') return true;
+  if (length + 1 >= LONG_VALUE_SIZE) return false;
+  installDir[length] = '\\';
+  installDir[length + 1] = '\0';
+  return true;
+}
+
+// The language names a payload directory that goes unquoted to the command
+// interpreter; empty, the copy would take the installation for its source.
+bool isUsableLanguage(const InstallRecord& record) {
+  ComposedText command;
+  return record.installedNlv[0] != '\0' && isSafeUnquotedWord(record.installedNlv) &&
+         composeLanguageCommand(record.installedNlv, record.installDir, command);
+}
+
+}  // namespace
+
+void composeKeyPath(ComposedText& keyPath) {
+  std::snprintf(keyPath, sizeof keyPath, "Software\\Kestrade\\%s\\%s", PRODUCT_NAME,
+                PRODUCT_VERSION);
+}
+
+RunOutcome openKeyForReading(const char* keyPath, platform::KeyHandle* key) {
+  if (platform::openMachineKey(keyPath, platform::ACCESS_READ, key) != platform::RESULT_SUCCESS) {
+    return stopRun(NOT_INSTALLED_MESSAGE);
+  }
+  return GO_ON;
+}
+
+RunOutcome readInstallRecord(platform::KeyHandle key, InstallRecord* record) {
+  if (!readString(key, "InstallDir", record->installDir) || !makeInstallDir(record->installDir)) {
+    return stopRun(INSTALL_DIR_MESSAGE);
+  }
+  if (!readString(key, "Installed NLV", record->installedNlv) || !isUsableLanguage(*record)) {
+    return stopRun(LANGUAGE_MESSAGE);
+  }
+  if (!readString(key, "ServiceLevel", record->serviceLevel)) return stopRun(LEVEL_MESSAGE);
+  return GO_ON;
+}
+
+void closeReadKey(platform::KeyHandle key) { platform::closeKey(key); }
+
+bool recordUpdateLevel(const char* keyPath) {
+  platform::KeyHandle key = nullptr;
+  if (platform::openMachineKey(keyPath, platform::ACCESS_WRITE, &key) != platform::RESULT_SUCCESS) {
+    return false;
+  }
+  const long result = platform::setValue(key, "ServiceLevel", platform::TYPE_STRING, RECORDED_LEVEL,
+                                         sizeof RECORDED_LEVEL);
+  platform::closeKey(key);
+  return result == platform::RESULT_SUCCESS;
+}

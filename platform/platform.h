@@ -1,0 +1,45 @@
+// The thin layer between the update and Windows. Each function forwards to the
+// Win32 or C library call that its comment names; the unit tests link a fake.
+#pragma once
+
+namespace platform {
+
+using KeyHandle = void*;
+
+// Values of the Windows constants that the update passes or compares, kept
+// here so that the update's logic compiles without <windows.h>.
+inline constexpr long RESULT_SUCCESS = 0;               // ERROR_SUCCESS
+inline constexpr long RESULT_MORE_DATA = 234;           // ERROR_MORE_DATA
+inline constexpr unsigned long ACCESS_READ = 0x20019;   // KEY_READ
+inline constexpr unsigned long ACCESS_WRITE = 0x20006;  // KEY_WRITE
+inline constexpr unsigned long TYPE_STRING = 1;         // REG_SZ
+inline constexpr unsigned int BOX_ERROR = 0x10;         // MB_ICONERROR
+inline constexpr unsigned int BOX_CONFIRM = 0x131;  // MB_OKCANCEL | MB_ICONWARNING | MB_DEFBUTTON2
+inline constexpr int ANSWER_OK = 1;                 // IDOK
+
+// RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, access): 0 with *key set, or the error code.
+[[nodiscard]] long openMachineKey(const char* path, unsigned long access, KeyHandle* key);
+
+// RegQueryValueExA(key, name, null, null, data, size): *size holds the buffer's
+// size on entry and the data's size on return; 0, or the error code.
+[[nodiscard]] long queryValue(KeyHandle key, const char* name, unsigned char* data,
+                              unsigned long* size);
+
+// RegSetValueExA(key, name, 0, type, data, size): 0, or the error code.
+[[nodiscard]] long setValue(KeyHandle key, const char* name, unsigned long type,
+                            const unsigned char* data, unsigned long size);
+
+// RegCloseKey(key). Nothing useful can be done when it fails.
+void closeKey(KeyHandle key);
+
+// MessageBoxA(null, text, caption, type): the button chosen, or a value that names no
+// button (0, or -1 under Wine without a display) when no box could be shown.
+int messageBox(const char* text, const char* caption, unsigned int type);
+
+// getenv(name): the value, or null when the variable is not set.
+[[nodiscard]] const char* environmentValue(const char* name);
+
+// system(commandLine): the command interpreter's exit status, -1 when none could be started.
+[[nodiscard]] int runCommand(const char* commandLine);
+
+}  // namespace platform

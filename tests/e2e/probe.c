@@ -1,0 +1,139 @@
+/* The test suite's eyes inside Wine: reads and writes registry values byte for
+ * byte, and reads a message box's texts and buttons off the screen.
+ *
+ *   probe get  <32|64> <key> <value>                 type=T size=N hex=...  | missing=ERR
+ *   probe set  <32|64> <key> <value> <type> <hex>    stores the bytes as they stand
+ *   probe drop <32|64> <key>                         deletes the key's values and the key
+ *   probe box  <caption> <milliseconds>              one JSON line describing the box
+ *
+ * Values are read and written through the ANSI calls, as setup.exe sees them.
+ * Keys are below HKEY_LOCAL_MACHINE. Exit status 0, or 1 with a reason on stderr. */
+#define _WIN32_WINNT 0x0600
+#include <windows.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+static REGSAM view_flag(const char *view) {
+  return strcmp(view, "64") == 0 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+}
+
+static int fail(const char *what, LONG code) {
+  fprintf(stderr, "probe: %s failed: %ld\n", what, (long)code);
+  return 1;
+}
+
+static int get_value(const char *view, const char *path, const char *name) {
+  HKEY key;
+  LONG rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ | view_flag(view), &key);
+  if (rc != ERROR_SUCCESS) return printf("missing=%ld\n", (long)rc), 0;
+  static BYTE data[65536];
+  DWORD type = 0, size = sizeof data;
+  rc = RegQueryValueExA(key, name, NULL, &type, data, &size);
+  RegCloseKey(key);
+  if (rc != ERROR_SUCCESS) return printf("missing=%ld\n", (long)rc), 0;
+  printf("type=%lu size=%lu hex=", (unsigned long)type, (unsigned long)size);
+  for (DWORD i = 0; i < size; i++) printf("%02x", data[i]);
+  printf("\n");
+  return 0;
+}
+
+static int set_value(const char *view, const char *path, const char *name, const char *type,
+                     const char *hex) {
+  HKEY key;
+  LONG rc = RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, NULL, 0, KEY_WRITE | view_flag(view),
+                            NULL, &key, NULL);
+  if (rc != ERROR_SUCCESS) return fail("RegCreateKeyExA", rc);
+  static BYTE data[32768];
+  size_t size = strlen(hex) / 2;
+  for (size_t i = 0; i < size && i < sizeof data; i++) {
+    unsigned byte;
+    sscanf(hex + 2 * i, "%2x", &byte);
+    data[i] = (BYTE)byte;
+  }
+  rc = RegSetValueExA(key, name, 0, strtoul(type, NULL, 0), data, (DWORD)size);
+  RegCloseKey(key);
+  return rc == ERROR_SUCCESS ? 0 : fail("RegSetValueExA", rc);
+}
+
+static int drop_key(const char *view, const char *path) {
+  LONG rc = RegDeleteKeyExA(HKEY_LOCAL_MACHINE, path, view_flag(view), 0);
+  return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND ? 0 : fail("RegDeleteKeyExA", rc);
+}
+
+static void print_json_string(const char *text) {
+  putchar('"');
+  for (const unsigned char *c = (const unsigned char *)text; *c; c++) {
+    if (*c == '"' || *c == '\\') printf("\\%c", *c);
+    else if (*c < 0x20) printf("\\u%04x", *c);
+    else putchar(*c);
+  }
+  putchar('"');
+}
+
+struct box_search { const char *caption; HWND found; };
+
+static BOOL CALLBACK match_box(HWND window, LPARAM param) {
+  struct box_search *search = (struct box_search *)param;
+  char text[512], class_name[64];
+  GetWindowTextA(window, text, sizeof text);
+  GetClassNameA(window, class_name, sizeof class_name);
+  if (strcmp(text, search->caption) == 0 && strcmp(class_name, "#32770") == 0 &&
+      IsWindowVisible(window)) {
+    search->found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+static BOOL CALLBACK print_control(HWND control, LPARAM param) {
+  HWND focus = (HWND)param;
+  char text[4096], class_name[64];
+  GetWindowTextA(control, text, sizeof text);
+  GetClassNameA(control, class_name, sizeof class_name);
+  LONG style = GetWindowLongA(control, GWL_STYLE);
+  RECT rect;
+  GetWindowRect(control, &rect);
+  if (_stricmp(class_name, "Button") == 0) {
+    printf("{\"kind\":\"button\",\"text\":");
+    print_json_string(text);
+    printf(",\"id\":%d,\"default\":%s,\"focus\":%s,\"x\":%ld,\"y\":%ld}", GetDlgCtrlID(control),
+           (style & 0x0F) == BS_DEFPUSHBUTTON ? "true" : "false",
+           control == focus ? "true" : "false", (rect.left + rect.right) / 2,
+           (rect.top + rect.bottom) / 2);
+  } else {
+    printf("{\"kind\":\"static\",\"icon\":%s,\"text\":", (style & 0x1F) == SS_ICON ? "true" : "false");
+    print_json_string(text);
+    printf("}");
+  }
+  printf(",");
+  return TRUE;
+}
+
+static int describe_box(const char *caption, const char *milliseconds) {
+  struct box_search search = {caption, NULL};
+  DWORD deadline = GetTickCount() + strtoul(milliseconds, NULL, 10);
+  while (EnumWindows(match_box, (LPARAM)&search), !search.found) {
+    if ((LONG)(GetTickCount() - deadline) >= 0) return printf("{\"found\":false}\n"), 0;
+    Sleep(50);
+  }
+  Sleep(200); /* let the box take its focus */
+  GUITHREADINFO info;
+  memset(&info, 0, sizeof info);
+  info.cbSize = sizeof info;
+  GetGUIThreadInfo(GetWindowThreadProcessId(search.found, NULL), &info);
+  printf("{\"found\":true,\"controls\":[");
+  EnumChildWindows(search.found, print_control, (LPARAM)info.hwndFocus);
+  printf("null]}\n");
+  return 0;
+}
+
+int main(int argc, char **argv) {
+  if (argc == 5 && strcmp(argv[1], "get") == 0) return get_value(argv[2], argv[3], argv[4]);
+  if (argc == 7 && strcmp(argv[1], "set") == 0)
+    return set_value(argv[2], argv[3], argv[4], argv[5], argv[6]);
+  if (argc == 4 && strcmp(argv[1], "drop") == 0) return drop_key(argv[2], argv[3]);
+  if (argc == 4 && strcmp(argv[1], "box") == 0) return describe_box(argv[2], argv[3]);
+  fprintf(stderr, "usage: probe get|set|drop|box ...\n");
+  return 2;
+}

@@ -1,0 +1,249 @@
+// Reading the product's registration: what is accepted, what is refused with
+// which message, and the level written back.
+#include "installer/registration.h"
+
+#include <string>
+#include <vector>
+
+#include "installer/update_run.h"
+#include "tests/unit/fake_windows.h"
+
+namespace {
+
+using std::string;
+
+const string NUL(1, '\0');
+
+string repeat(char c, std::size_t count) { return string(count, c); }
+
+struct Values {
+  string installDir = "C:\\Lumeric\\" + NUL;
+  string installedNlv = "EN" + NUL;
+  string serviceLevel = "GA" + NUL;
+};
+
+void registerValues(FakeWindows& fake, const Values& values) {
+  fake.values["InstallDir"] = values.installDir;
+  fake.values["Installed NLV"] = values.installedNlv;
+  fake.values["ServiceLevel"] = values.serviceLevel;
+}
+
+class RegistrationTest : public FakeWindowsTest {
+ protected:
+  InstallRecord readBack(const Values& values) {
+    registerValues(fake, values);
+    ComposedText keyPath;
+    composeKeyPath(keyPath);
+    platform::KeyHandle key = nullptr;
+    InstallRecord record{};
+    EXPECT_FALSE(openKeyForReading(keyPath, &key).stop);
+    EXPECT_FALSE(readInstallRecord(key, &record).stop);
+    return record;
+  }
+};
+
+struct AcceptedRow {
+  const char* name;
+  Values values;
+  string installDir, installedNlv, serviceLevel;
+};
+
+TEST_F(RegistrationTest, UsableValuesAreReadAsText) {
+  const string dir250 = repeat('d', 250) + "\\";
+  const AcceptedRow rows[] = {
+      {"backslash appended", {"C:\\Lumeric" + NUL}, "C:\\Lumeric\\", "EN", "GA"},
+      {"backslash not doubled", {"C:\\Lumeric\\" + NUL}, "C:\\Lumeric\\", "EN", "GA"},
+      {"forward slash gains a backslash", {"C:/Lumeric/" + NUL}, "C:/Lumeric/\\", "EN", "GA"},
+      {"variables left unexpanded", {"%ProgramFiles%\\L" + NUL}, "%ProgramFiles%\\L\\", "EN", "GA"},
+      {"text ends at the first zero", {"C:\\A" + NUL + "junk" + NUL}, "C:\\A\\", "EN", "GA"},
+      {"data without a zero is terminated", {"C:\\A"}, "C:\\A\\", "EN", "GA"},
+      {"258 characters leave room for the backslash",
+       {repeat('a', 258) + NUL},
+       repeat('a', 258) + "\\",
+       "EN",
+       "GA"},
+      {"259 characters that end in a backslash",
+       {repeat('a', 258) + "\\" + NUL},
+       repeat('a', 258) + "\\",
+       "EN",
+       "GA"},
+      {"language with a space",
+       {.installedNlv = "Simplified Chinese" + NUL},
+       "C:\\Lumeric\\",
+       "Simplified Chinese",
+       "GA"},
+      {"language whose copy command is 519 characters",
+       {dir250 + NUL, repeat('n', 253) + NUL},
+       dir250,
+       repeat('n', 253),
+       "GA"},
+      {"three-digit level", {.serviceLevel = "999" + NUL}, "C:\\Lumeric\\", "EN", "999"},
+      {"level without a zero", {.serviceLevel = "12"}, "C:\\Lumeric\\", "EN", "12"},
+      {"level with no data bytes", {.serviceLevel = ""}, "C:\\Lumeric\\", "EN", ""},
+      {"level stored as the number 2",
+       {.serviceLevel = string("\x02\0\0\0", 4)},
+       "C:\\Lumeric\\",
+       "EN",
+       "\x02"},
+  };
+  for (const AcceptedRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    resetFakeWindows();
+    const InstallRecord record = readBack(row.values);
+    EXPECT_EQ(record.installDir, row.installDir);
+    EXPECT_EQ(record.installedNlv, row.installedNlv);
+    EXPECT_EQ(record.serviceLevel, row.serviceLevel);
+  }
+}
+
+struct RefusedRow {
+  const char* name;
+  Values values;
+  string message;
+  std::vector<string> queried;
+};
+
+TEST_F(RegistrationTest, UnusableValueStopsTheRunWithItsMessage) {
+  const std::vector<string> dirOnly = {"InstallDir"};
+  const std::vector<string> dirAndNlv = {"InstallDir", "Installed NLV"};
+  const std::vector<string> all = {"InstallDir", "Installed NLV", "ServiceLevel"};
+  const string dir250 = repeat('d', 250) + "\\" + NUL;
+  std::vector<RefusedRow> rows = {
+      {"directory larger than its buffer",
+       {repeat('a', 260) + NUL},
+       expected::INSTALL_DIR,
+       dirOnly},
+      {"directory filling its buffer without a zero",
+       {repeat('a', 260)},
+       expected::INSTALL_DIR,
+       dirOnly},
+      {"empty directory", {NUL}, expected::INSTALL_DIR, dirOnly},
+      {"directory with no data bytes", {""}, expected::INSTALL_DIR, dirOnly},
+      {"259 characters without room for the backslash",
+       {repeat('a', 259) + NUL},
+       expected::INSTALL_DIR,
+       dirOnly},
+      {"directory with a double quote", {"C:\\a\" & del x" + NUL}, expected::INSTALL_DIR, dirOnly},
+      {"directory with a line feed", {"C:\\a\nb" + NUL}, expected::INSTALL_DIR, dirOnly},
+      {"directory with a tab", {"C:\\a\tb" + NUL}, expected::INSTALL_DIR, dirOnly},
+      {"empty language", {.installedNlv = NUL}, expected::LANGUAGE, dirAndNlv},
+      {"language with a control character",
+       {.installedNlv = "E\x1bN" + NUL},
+       expected::LANGUAGE,
+       dirAndNlv},
+      {"language filling its buffer without a zero",
+       {.installedNlv = repeat('n', 260)},
+       expected::LANGUAGE,
+       dirAndNlv},
+      {"language whose copy command would be 520 characters",
+       {dir250, repeat('n', 254) + NUL},
+       expected::LANGUAGE,
+       dirAndNlv},
+      {"level of four characters", {.serviceLevel = "1234" + NUL}, expected::LEVEL, all},
+      {"level filling its buffer without a zero", {.serviceLevel = "1234"}, expected::LEVEL, all},
+  };
+  for (const char special : string("\"&|<>^")) {
+    rows.push_back({"language with a command character",
+                    {.installedNlv = string("EN") + special + "x" + NUL},
+                    expected::LANGUAGE,
+                    dirAndNlv});
+  }
+  for (const RefusedRow& row : rows) {
+    SCOPED_TRACE(row.name + (": " + row.values.installedNlv));
+    resetFakeWindows();
+    registerValues(fake, row.values);
+    EXPECT_EQ(runUpdate(), 1);
+    ASSERT_EQ(fake.boxes.size(), 1u);
+    EXPECT_EQ(fake.boxes[0].text, row.message);
+    EXPECT_EQ(fake.boxes[0].caption, expected::CAPTION);
+    EXPECT_EQ(fake.boxes[0].type, 0x10u);
+    EXPECT_EQ(queriedValues(), row.queried);
+    EXPECT_FALSE(touchedInstallation());
+  }
+}
+
+TEST_F(RegistrationTest, MissingValuesStopAtTheFirst) {
+  struct Row {
+    const char* name;
+    std::vector<const char*> missing;
+    string message;
+    std::size_t queries;
+  } rows[] = {
+      {"directory and language missing", {"InstallDir", "Installed NLV"}, expected::INSTALL_DIR, 1},
+      {"language missing", {"Installed NLV"}, expected::LANGUAGE, 2},
+      {"level missing", {"ServiceLevel"}, expected::LEVEL, 3},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    resetFakeWindows();
+    registerValues(fake, Values{});
+    for (const char* name : row.missing) fake.values.erase(name);
+    EXPECT_EQ(runUpdate(), 1);
+    ASSERT_EQ(fake.boxes.size(), 1u);
+    EXPECT_EQ(fake.boxes[0].text, row.message);
+    EXPECT_EQ(queriedValues().size(), row.queries);
+    EXPECT_FALSE(touchedInstallation());
+  }
+}
+
+TEST_F(RegistrationTest, KeyThatCannotBeOpenedMeansNotInstalled) {
+  struct Row {
+    const char* name;
+    bool keyExists;
+    long openError;
+  } rows[] = {{"no key", false, 0}, {"access denied", true, 5}, {"any other error", true, 1018}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    resetFakeWindows();
+    registerValues(fake, Values{});
+    fake.keyExists = row.keyExists;
+    fake.openReadError = row.openError;
+    EXPECT_EQ(runUpdate(), 1);
+    EXPECT_EQ(fake.calls, (std::vector<string>{
+                              "open Software\\Kestrade\\Lumeric Server\\4.5 0x20019", "box 0x10"}));
+    EXPECT_EQ(fake.boxes[0].text, expected::NOT_INSTALLED);
+  }
+}
+
+TEST_F(RegistrationTest, RecordingTheLevelWritesFourBytesThroughItsOwnHandle) {
+  struct Row {
+    const char* name;
+    long openWriteError, setError;
+    bool recorded;
+    std::vector<string> calls;
+  } rows[] = {
+      {"recorded",
+       0,
+       0,
+       true,
+       {"open Software\\Kestrade\\Lumeric Server\\4.5 0x20006", "set ServiceLevel type=1 size=4",
+        "close 1"}},
+      {"key cannot be opened for writing",
+       5,
+       0,
+       false,
+       {"open Software\\Kestrade\\Lumeric Server\\4.5 0x20006"}},
+      {"value cannot be set",
+       0,
+       5,
+       false,
+       {"open Software\\Kestrade\\Lumeric Server\\4.5 0x20006", "set ServiceLevel type=1 size=4",
+        "close 1"}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    resetFakeWindows();
+    fake.openWriteError = row.openWriteError;
+    fake.setError = row.setError;
+    ComposedText keyPath;
+    composeKeyPath(keyPath);
+    EXPECT_EQ(recordUpdateLevel(keyPath), row.recorded);
+    EXPECT_EQ(fake.calls, row.calls);
+    EXPECT_EQ(fake.written.count("ServiceLevel") == 1, row.recorded);
+    if (row.recorded) {
+      EXPECT_EQ(fake.written["ServiceLevel"], expected::LEVEL_BYTES);
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,52 @@
+// The run as a whole: the order of every call into the platform.
+#include "installer/update_run.h"
+
+#include <string>
+#include <vector>
+
+#include "tests/unit/fake_windows.h"
+
+namespace {
+
+using std::string;
+
+class UpdateRunTest : public FakeWindowsTest {};
+
+// The read key is closed before the first copy and the level is written through
+// a handle of its own after the last.
+TEST_F(UpdateRunTest, CompleteRunCallsThePlatformInOrder) {
+  const std::vector<string> readAndGate = {
+      "open Software\\Kestrade\\Lumeric Server\\4.5 0x20019",
+      "query InstallDir 260",
+      "query Installed NLV 260",
+      "query ServiceLevel 4",
+  };
+  const std::vector<string> closeAndDeploy = {
+      "close 1",
+      "getenv QDXCOMP",
+      R"(system xcopy /E /I Common "C:\Lumeric\")",
+      R"(system xcopy /E /I MS60 "C:\Lumeric\MS60")",
+      R"(system xcopy /E /I EN "C:\Lumeric\")",
+      "open Software\\Kestrade\\Lumeric Server\\4.5 0x20006",
+      "set ServiceLevel type=1 size=4",
+      "close 2",
+  };
+  const struct {
+    const char* level;
+    bool asks;
+  } rows[] = {{"GA", false}, {"2", true}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.level);
+    resetFakeWindows();
+    registerProduct("C:\\Lumeric", "EN", row.level);
+    fake.compiler = "MSVC";
+    std::vector<string> calls = readAndGate;
+    if (row.asks) calls.push_back("box 0x131");
+    calls.insert(calls.end(), closeAndDeploy.begin(), closeAndDeploy.end());
+    EXPECT_EQ(runUpdate(), 0);
+    EXPECT_EQ(fake.calls, calls);
+    EXPECT_EQ(fake.written["ServiceLevel"], expected::LEVEL_BYTES);
+  }
+}
+
+}  // namespace
