@@ -1,0 +1,61 @@
+"""The question asked before an installation of the same or a higher level is
+changed, as the user sees and answers it."""
+
+import unittest
+
+from wine_fixture import LEVEL_2, BenchTest, tree
+
+SAME_LEVEL = ("The existing Lumeric Server installation level is already Mendrel2.\n\n"
+              "Click cancel to exit or OK to continue.")
+HIGHER_LEVEL = (
+    "The existing Lumeric Server installation level is higher than Mendrel2.\n\n"
+    "If you are intending to backlevel to Mendrel2 of version 4.5, please do so by uninstalling "
+    "Lumeric Server 4.5 and reinstalling 4.5 + Mendrel2.\n\n"
+    "If you continue with this installation, your product may become unstable due to mismatched "
+    "levels of code.\n\nClick cancel to exit or OK to continue.")
+
+
+class LevelGate(BenchTest):
+    def prepare(self, level):
+        self.bench.register(level=level)
+        self.dist = self.bench.distribution()
+        self.install = self.bench.installation()
+        self.before = (self.bench.values(), tree(self.install))
+
+    def start(self, display=True):
+        return self.bench.start_setup(cwd=self.dist, display=display, QDXCOMP="MSVC", COPYCMD="/Y")
+
+    def assert_unchanged(self):
+        self.assertEqual((self.bench.values(), tree(self.install)), self.before)
+
+    def test_refusal_by_keyboard_changes_nothing(self):
+        for level, question, key in [("2", SAME_LEVEL, "Return"), ("3", HIGHER_LEVEL, "Escape"),
+                                     ("999", HIGHER_LEVEL, "Return"), ("02", SAME_LEVEL, "Escape")]:
+            with self.subTest(level=level, key=key):
+                self.prepare(level)
+                run = self.start()
+                box = self.expect_box(question, buttons=("OK", "Cancel"))
+                self.assertEqual(box["focus"], ["Cancel"])
+                self.assertEqual(box["default"], ["Cancel"])
+                self.bench.press(key)
+                self.assertEqual(run.wait(), 1)
+                self.assertIsNone(self.bench.read_box(timeout_ms=500), "nothing follows a Cancel")
+                self.assert_unchanged()
+
+    def test_ok_goes_on_as_if_nothing_was_asked(self):
+        for level, question in [("2", SAME_LEVEL), ("10", HIGHER_LEVEL)]:
+            with self.subTest(level=level):
+                self.prepare(level)
+                run = self.start()
+                self.bench.click(self.expect_box(question, buttons=("OK", "Cancel")), "OK")
+                self.assertEqual(run.wait(), 0)
+                self.assertEqual(self.bench.value("ServiceLevel"), LEVEL_2)
+
+    def test_question_that_cannot_be_shown_is_no_consent(self):
+        self.prepare("2")
+        self.assertEqual(self.start(display=False).wait(), 1)
+        self.assert_unchanged()
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,332 @@
+"""The shared bench of the end-to-end tests: one Wine prefix for the test run,
+an X display per test module, and the means to drive the real setup.exe in them
+as a person would: register the product, start the program from a distribution
+directory, read its message box off the screen and answer it.
+
+Every wait is bounded and every process started here is ended by its id.
+Wine's first process of a session starts Wine's services, which inherit its
+output, so no Wine process ever writes into a pipe: output goes to files.
+"""
+
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+from pathlib import Path
+
+KEY = r"Software\Kestrade\Lumeric Server\4.5"
+CAPTION = "Lumeric Server 4.5 Mendrel2"
+REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD = 1, 2, 3, 4
+
+BUILD = Path(os.environ.get("SETUP_BUILD_DIR", Path(__file__).resolve().parents[2] / "build/windows"))
+SETUP_EXE = BUILD / "setup.exe"
+PROBE_EXE = BUILD / "tests/e2e/probe.exe"
+PREFIX = BUILD / "e2e/prefix"
+
+SAMPLE_PAYLOAD = {
+    "Common/server.cfg": b"common 2\r\n",
+    "Common/bin/lumeric.dll": b"dll 2",
+    "Common/empty": None,
+    "MS60/runtime.lib": b"ms60 2",
+    "EN/messages.txt": b"english 2",
+}
+OLD_INSTALLATION = {
+    "server.cfg": b"common 1\r\n",
+    "bin/lumeric.dll": b"dll 1",
+    "data/keep.dat": b"untouched",
+}
+UPDATED_INSTALLATION = {
+    "server.cfg": b"common 2\r\n",
+    "bin": None,
+    "bin/lumeric.dll": b"dll 2",
+    "data": None,
+    "data/keep.dat": b"untouched",
+    "empty": None,
+    "MS60": None,
+    "MS60/runtime.lib": b"ms60 2",
+    "messages.txt": b"english 2",
+}
+LEVEL_2 = (REG_SZ, b"2\0\0\0")
+
+NOT_INSTALLED = "You have not installed Lumeric Server 4.5.\n\nMendrel2 installation cannot continue."
+CANNOT_CONTINUE = "\n\nMendrel2 installation cannot continue."
+
+
+def wine_environment(display=None):
+    """The environment of every Wine process here: our prefix, no debug noise,
+    no Mono or Gecko installer, and nothing of the caller's that setup.exe reads."""
+    env = {k: v for k, v in os.environ.items()
+           if k.upper() not in ("QDXCOMP", "COPYCMD", "DISPLAY", "WINEPREFIX", "WINEARCH")}
+    env.update(WINEPREFIX=str(PREFIX), WINEARCH="win64", WINEDEBUG=os.environ.get("E2E_WINEDEBUG", "-all"),
+               WINEDLLOVERRIDES="mscoree,mshtml=")
+    if display:
+        env["DISPLAY"] = display
+    return env
+
+
+def run_bounded(argv, env, cwd=None, timeout=60, output=None):
+    """Runs argv to its end with its output in a file; gives (status, output)."""
+    with tempfile.TemporaryFile() if output is None else open(output, "w+b") as out:
+        proc = subprocess.Popen(argv, env=env, cwd=cwd, stdin=subprocess.DEVNULL,
+                                stdout=out, stderr=subprocess.STDOUT)
+        try:
+            status = proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait()
+            raise AssertionError(f"{argv[:2]} did not end within {timeout} s")
+        out.seek(0)
+        return status, out.read().decode("latin-1")
+
+
+def create_prefix():
+    """A fresh 64-bit prefix for this test run, under the build folder."""
+    shutil.rmtree(PREFIX, ignore_errors=True)
+    PREFIX.parent.mkdir(parents=True, exist_ok=True)
+    env = wine_environment()
+    status, output = run_bounded(["wineboot", "-i"], env, timeout=240,
+                                 output=PREFIX.parent / "wineboot.log")
+    run_bounded(["wineserver", "-w"], env, timeout=120)
+    if status != 0 or not (PREFIX / "system.reg").exists():
+        raise SystemExit(f"wineboot failed ({status}):\n{output}")
+    print(f"Wine prefix ready: {PREFIX}")
+
+
+class Display:
+    """An Xvfb server of our own, on the first display number from 100 on
+    that has neither a lock file nor a socket."""
+
+    def __init__(self):
+        for number in range(100, 200):
+            if Path(f"/tmp/.X{number}-lock").exists() or Path(f"/tmp/.X11-unix/X{number}").exists():
+                continue
+            self.proc = subprocess.Popen(
+                ["Xvfb", f":{number}", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            if self._listening(number):
+                self.name = f":{number}"
+                return
+            self.close()
+        raise AssertionError("no X display could be started")
+
+    def _listening(self, number, timeout=20):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline and self.proc.poll() is None:
+            if Path(f"/tmp/.X11-unix/X{number}").exists():
+                return True
+            time.sleep(0.05)
+        return False
+
+    def close(self):
+        if self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+
+
+class Run:
+    """setup.exe running in the background."""
+
+    def __init__(self, proc, output_path):
+        self.proc, self.output_path = proc, output_path
+
+    def wait(self, timeout=60):
+        try:
+            return self.proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.kill()
+            raise AssertionError(f"setup.exe did not end within {timeout} s")
+
+    def output(self):
+        return Path(self.output_path).read_text(encoding="latin-1")
+
+    def kill(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+
+
+class Bench:
+    """The prefix, a display and a scratch folder, with the test's verbs."""
+
+    def __init__(self):
+        if not (PREFIX / "system.reg").exists():
+            raise AssertionError(f"no Wine prefix at {PREFIX}: the e2e_prefix test makes it")
+        self.display = Display()
+        self.scratch = Path(tempfile.mkdtemp(prefix="run-", dir=PREFIX.parent))
+        self.runs = []
+        self.drive_c = PREFIX / "drive_c"
+
+    def close(self):
+        for run in self.runs:
+            run.kill()
+        run_bounded(["wineserver", "-k"], wine_environment(), timeout=30)
+        self.display.close()
+        if "E2E_KEEP" not in os.environ:
+            shutil.rmtree(self.scratch, ignore_errors=True)
+
+    def env(self, display=True, **variables):
+        env = wine_environment(self.display.name if display else None)
+        env.update(variables)
+        return env
+
+    # The registry, through the probe, as setup.exe's ANSI calls see it.
+
+    def probe(self, *args, timeout=60):
+        status, output = run_bounded(["wine", str(PROBE_EXE), *args], self.env(), timeout=timeout)
+        if status != 0:
+            raise AssertionError(f"probe {args[0]} failed ({status}): {output}")
+        return output.strip().splitlines()[-1] if output.strip() else ""
+
+    def set_value(self, name, data, kind=REG_SZ, view="32"):
+        self.probe("set", view, KEY, name, str(kind), data.hex())
+
+    def value(self, name, view="32"):
+        """(type, bytes) of the value, or None when it cannot be read."""
+        line = self.probe("get", view, KEY, name)
+        if line.startswith("missing="):
+            return None
+        fields = dict(part.split("=", 1) for part in line.split())
+        data = bytes.fromhex(fields["hex"])
+        assert int(fields["size"]) == len(data), line
+        return int(fields["type"]), data
+
+    def values(self):
+        return {name: self.value(name) for name in ("InstallDir", "Installed NLV", "ServiceLevel")}
+
+    def drop_key(self):
+        for view in ("32", "64"):
+            self.probe("drop", view, KEY)
+
+    def register(self, install_dir=r"C:\Lumeric", nlv="EN", level="GA", view="32"):
+        self.drop_key()
+        for name, text in (("InstallDir", install_dir), ("Installed NLV", nlv), ("ServiceLevel", level)):
+            if text is not None:
+                self.set_value(name, text.encode("latin-1") + b"\0", view=view)
+
+    # The distribution and the installation on disk.
+
+    def distribution(self, entries=None):
+        """A fresh distribution directory; by default the sample payload."""
+        root = self.scratch / "dist"
+        shutil.rmtree(root, ignore_errors=True)
+        root.mkdir()
+        make_tree(root, SAMPLE_PAYLOAD if entries is None else entries)
+        return root
+
+    def installation(self, entries=None):
+        """A fresh C:\\Lumeric; by default one with a few older files."""
+        root = self.drive_c / "Lumeric"
+        shutil.rmtree(root, ignore_errors=True)
+        root.mkdir()
+        make_tree(root, OLD_INSTALLATION if entries is None else entries)
+        return root
+
+    # The program and its boxes.
+
+    def start_setup(self, cwd=None, args=(), display=True, **variables):
+        output = self.scratch / f"setup-{len(self.runs)}.log"
+        out = open(output, "wb")
+        proc = subprocess.Popen(["wine", str(SETUP_EXE), *args], env=self.env(display, **variables),
+                                cwd=cwd or self.scratch, stdin=subprocess.DEVNULL, stdout=out,
+                                stderr=subprocess.STDOUT)
+        out.close()
+        run = Run(proc, output)
+        self.runs.append(run)
+        return run
+
+    def read_box(self, timeout_ms=20000):
+        """The box on the screen: its text and its buttons, or None when none came."""
+        box = json.loads(self.probe("box", CAPTION, str(timeout_ms), timeout=timeout_ms / 1000 + 60))
+        if not box["found"]:
+            return None
+        controls = [c for c in box["controls"] if c]
+        texts = [c["text"] for c in controls if c["kind"] == "static" and not c["icon"]]
+        buttons = [c for c in controls if c["kind"] == "button"]
+        return {
+            "text": "".join(texts),
+            "icon": any(c["kind"] == "static" and c["icon"] for c in controls),
+            "buttons": [b["text"] for b in buttons],
+            "focus": [b["text"] for b in buttons if b["focus"]],
+            "default": [b["text"] for b in buttons if b["default"]],
+            "centres": {b["text"]: (b["x"], b["y"]) for b in buttons},
+        }
+
+    def xdotool(self, *args):
+        status, output = run_bounded(["xdotool", *args], self.env(), timeout=30)
+        return status, output
+
+    def press(self, key):
+        """Presses key (Return, Escape) in the box."""
+        deadline = time.monotonic() + 20
+        while time.monotonic() < deadline:
+            status, output = self.xdotool("search", "--name", CAPTION)
+            windows = output.split()
+            if status == 0 and windows:
+                self.xdotool("key", "--window", windows[-1], key)
+                return
+            time.sleep(0.2)
+        raise AssertionError("no box to press a key in")
+
+    def click(self, box, button):
+        """Clicks the box's button with the mouse."""
+        x, y = box["centres"][button]
+        self.xdotool("mousemove", "--sync", str(x), str(y))
+        time.sleep(0.3)
+        self.xdotool("click", "1")
+
+    def screenshot(self, path):
+        run_bounded(["import", "-display", self.display.name, "-window", "root", str(path)],
+                    self.env(), timeout=30)
+
+
+def tree(root):
+    """Every file and directory below root, with each file's content."""
+    root = Path(root)
+    return {str(p.relative_to(root)).replace(os.sep, "/"): (p.read_bytes() if p.is_file() else None)
+            for p in sorted(root.rglob("*"))}
+
+
+def make_tree(root, entries):
+    """Makes files (name: bytes) and empty directories (name: None) below root."""
+    for name, content in entries.items():
+        path = Path(root) / name
+        if content is None:
+            path.mkdir(parents=True, exist_ok=True)
+        else:
+            path.parent.mkdir(parents=True, exist_ok=True)
+            path.write_bytes(content)
+
+
+if __name__ == "__main__":
+    if sys.argv[1:] == ["--create-prefix"]:
+        create_prefix()
+    else:
+        raise SystemExit("usage: wine_fixture.py --create-prefix")
+
+
+class BenchTest(unittest.TestCase):
+    """A test module's share of the bench: one display, the shared prefix."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.bench = Bench()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.bench.close()
+
+    def expect_box(self, text, buttons=("OK",)):
+        box = self.bench.read_box()
+        self.assertIsNotNone(box, f"no box appeared; expected {text!r}")
+        self.assertEqual(box["text"], text)
+        self.assertEqual(box["buttons"], list(buttons))
+        self.assertTrue(box["icon"])
+        return box
