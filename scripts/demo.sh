@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# Builds setup.exe and shows it at work under Wine: a sample distribution, a
+# sample installation registered at "GA", the update itself, and a second run
+# that asks before re-applying the level. Everything lives in build/demo.
+#
+# With a display of your own (DISPLAY set) the boxes appear there and you answer
+# them; without one the demo starts its own Xvfb and answers Cancel itself.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+scripts/install-deps.sh
+cmake --preset windows >/dev/null
+cmake --build --preset windows >/dev/null
+setup=$root/build/windows/setup.exe
+
+demo=$root/build/demo
+rm -rf "$demo"
+mkdir -p "$demo"
+export WINEPREFIX=$demo/prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+unset QDXCOMP COPYCMD
+
+xvfb_pid=
+cleanup() {
+  wineserver -k 2>/dev/null || true
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+}
+trap cleanup EXIT
+
+if [ -z "${DISPLAY:-}" ]; then
+  number=150
+  while [ -e "/tmp/.X$number-lock" ] || [ -e "/tmp/.X11-unix/X$number" ]; do number=$((number + 1)); done
+  Xvfb ":$number" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  xvfb_pid=$!
+  export DISPLAY=":$number"
+  for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$number" ] && break; sleep 0.1; done
+  attended=
+else
+  attended=1
+fi
+# Wine's xcopy asks before overwriting; nobody can answer when input is no terminal.
+[ -t 0 ] || export COPYCMD=/Y
+
+step() { printf '\n== %s\n' "$*"; }
+
+step "Creating a Wine prefix (about half a minute)"
+wineboot -i >"$demo/wineboot.log" 2>&1   # Wine's services inherit this output: never a pipe
+wineserver -w
+
+step "Sample distribution and an installation at level GA"
+dist=$demo/distribution
+install=$WINEPREFIX/drive_c/Lumeric
+mkdir -p "$dist/Common/bin" "$dist/Common/logs" "$dist/MS60" "$dist/EN" "$install/bin"
+echo "server config, Mendrel2" >"$dist/Common/server.cfg"
+echo "server library, Mendrel2" >"$dist/Common/bin/lumeric.dll"
+echo "MS60 runtime, Mendrel2" >"$dist/MS60/runtime.lib"
+echo "English messages, Mendrel2" >"$dist/EN/messages.txt"
+echo "server config, GA" >"$install/server.cfg"
+echo "server library, GA" >"$install/bin/lumeric.dll"
+key='HKLM\Software\Kestrade\Lumeric Server\4.5'
+wine reg add "$key" /v InstallDir /d 'C:\Lumeric' /f /reg:32 >/dev/null 2>&1
+wine reg add "$key" /v "Installed NLV" /d EN /f /reg:32 >/dev/null 2>&1
+wine reg add "$key" /v ServiceLevel /d GA /f /reg:32 >/dev/null 2>&1
+
+show_installation() {
+  (cd "$install" && find . -mindepth 1 | sort | while read -r path; do
+    if [ -f "$path" ]; then printf '  %-22s %s\n' "$path" "$(cat "$path")"; else printf '  %s/\n' "$path"; fi
+  done)
+  wine reg query "$key" /v ServiceLevel /reg:32 >"$demo/level.txt" 2>&1
+  grep ServiceLevel "$demo/level.txt" | sed 's/^ */  registry: /'
+}
+run_setup() { (cd "$dist" && QDXCOMP=MSVC wine "$setup"); }
+
+step "Before the update"
+show_installation
+
+step "Running setup.exe with QDXCOMP=MSVC (the copy commands' own output follows)"
+status=0
+run_setup || status=$?
+echo "setup.exe ended with status $status"
+
+step "After the update"
+show_installation
+
+step "Running setup.exe again: it asks before re-applying Mendrel2"
+run_setup &
+setup_pid=$!
+window=
+for _ in $(seq 100); do
+  window=$(xdotool search --name "Lumeric Server 4.5 Mendrel2" 2>/dev/null | tail -n 1) && [ -n "$window" ] && break
+  sleep 0.2
+done
+sleep 0.5
+import -window root "$demo/confirmation.png"
+echo "Screenshot of the question: $demo/confirmation.png"
+if [ -z "$attended" ] && [ -n "$window" ]; then
+  echo "Nobody is at this screen: answering Cancel"
+  xdotool key --window "$window" Escape 2>/dev/null
+fi
+status=0
+wait "$setup_pid" || status=$?
+echo "setup.exe ended with status $status (1: cancelled, nothing changed)"
