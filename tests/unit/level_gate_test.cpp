@@ -6,7 +6,7 @@
 #include <string>
 
 #include "installer/update_run.h"
-#include "tests/unit/fake_windows.h"
+#include "tests/unit/test_support.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "installer/update_run.h"
-#include "tests/unit/fake_windows.h"
+#include "tests/unit/test_support.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "installer/update_run.h"
-#include "tests/unit/fake_windows.h"
+#include "tests/unit/test_support.h"
 
 namespace {
 

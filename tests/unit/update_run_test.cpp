@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/unit/fake_windows.h"
+#include "tests/unit/test_support.h"
 
 namespace {
 

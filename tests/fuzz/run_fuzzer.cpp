@@ -1,0 +1,122 @@
+// Whole runs of the update through the fake platform, with everything that the
+// platform could answer chosen by the fuzzer: whether the key opens, each value's
+// bytes (up to and past every buffer), the boxes' answers, QDXCOMP and each
+// command's status. Sanitizers catch any read or write past a buffer; the checks
+// below catch any broken promise of the run.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "installer/update_run.h"
+#include "tests/unit/fake_windows.h"
+
+namespace {
+
+using std::string;
+
+constexpr std::size_t LONGEST_COMMAND = 519;
+
+void require(bool kept, const char* promise) {
+  if (kept) return;
+  std::fprintf(stderr, "broken promise: %s\n", promise);
+  std::abort();
+}
+
+long pickResult(FuzzedDataProvider& input) {
+  return input.ConsumeBool() ? 0 : input.ConsumeIntegral<long>();
+}
+
+void scriptValue(FuzzedDataProvider& input, FakeWindows& fake, const char* name) {
+  if (!input.ConsumeBool()) return;
+  const auto length = input.ConsumeIntegralInRange<std::size_t>(0, 600);
+  fake.values[name] = input.ConsumeBytesAsString(length);
+}
+
+std::optional<string> pickCompiler(FuzzedDataProvider& input) {
+  switch (input.ConsumeIntegralInRange(0, 3)) {
+    case 0:
+      return std::nullopt;
+    case 1:
+      return "MSVC";
+    default:
+      return input.ConsumeRandomLengthString(600);
+  }
+}
+
+void script(FuzzedDataProvider& input, FakeWindows& fake) {
+  fake.keyExists = input.ConsumeBool() || input.ConsumeBool();
+  fake.openReadError = pickResult(input);
+  fake.openWriteError = pickResult(input);
+  fake.setError = pickResult(input);
+  for (const char* name : {"InstallDir", "Installed NLV", "ServiceLevel"}) {
+    scriptValue(input, fake, name);
+  }
+  fake.compiler = pickCompiler(input);
+  for (int i = 0; i < 2; ++i) {
+    fake.answers.push_back(input.PickValueInArray({1, 2, 0, -1, input.ConsumeIntegral<int>()}));
+  }
+  for (int i = 0; i < 3; ++i) {
+    fake.commandResults.push_back(input.PickValueInArray({0, 1, 2, 4, 5, -1}));
+  }
+}
+
+// The registered text as the program must take it: up to its first zero byte.
+string text(const FakeWindows& fake, const char* name) {
+  const string& bytes = fake.values.at(name);
+  return bytes.substr(0, bytes.find('\0'));
+}
+
+void checkCommands(const FakeWindows& fake) {
+  require(fake.commands.empty() || fake.commands.size() == 3, "all three commands or none");
+  if (fake.commands.empty()) return;
+  for (const string& command : fake.commands) {
+    require(command.size() <= LONGEST_COMMAND, "a command fits its buffer");
+  }
+  string destination = text(fake, "InstallDir");
+  if (destination.back() != '\\') destination += '\\';
+  const string variable = fake.compiler->c_str();  // an environment value ends at a zero
+  const string compiler = variable == "MSVC" ? "MS60" : variable;
+  require(fake.commands[0] == "xcopy /E /I Common \"" + destination + "\"", "first command");
+  require(fake.commands[1] == "xcopy /E /I " + compiler + " \"" + destination + compiler + "\"",
+          "second command");
+  require(
+      fake.commands[2] == "xcopy /E /I " + text(fake, "Installed NLV") + " \"" + destination + "\"",
+      "third command");
+}
+
+void checkOutcome(const FakeWindows& fake, int status, const std::vector<int>& commandResults) {
+  const bool levelWritten = fake.written.count("ServiceLevel") == 1;
+  bool allCopied = fake.commands.size() == 3;
+  for (const int result : commandResults) allCopied = allCopied && (result == 0 || result == 1);
+  require(!levelWritten || allCopied, "the level is written only when every copy succeeded");
+  require(status == 0 || status == 1 || status == 2, "status is 0, 1 or 2");
+  if (status == 1) require(!touchedInstallation(), "status 1 changes nothing");
+  require(status == 0 || !levelWritten, "a written level means status 0");
+  if (status == 0) {
+    require(levelWritten && fake.written.at("ServiceLevel") == string("2\0\0\0", 4),
+            "status 0 means the level was recorded");
+  }
+  for (const FakeBox& box : fake.boxes) {
+    require(box.caption == "Lumeric Server 4.5 Mendrel2", "every box has the caption");
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size) {
+  FuzzedDataProvider input(data, size);
+  resetFakeWindows();
+  FakeWindows& fake = fakeWindows();
+  script(input, fake);
+  const std::vector<int> commandResults = fake.commandResults;
+
+  const int status = runUpdate();
+
+  checkCommands(fake);
+  checkOutcome(fake, status, commandResults);
+  return 0;
+}

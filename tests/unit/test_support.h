@@ -1,0 +1,53 @@
+// What every unit test of the update shares: a fresh fake, and the texts that
+// the user must see, written out independently of the program.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/unit/fake_windows.h"
+
+// Every test of the update starts from an empty fake.
+class FakeWindowsTest : public ::testing::Test {
+ protected:
+  void SetUp() override { resetFakeWindows(); }
+  FakeWindows& fake = fakeWindows();
+};
+
+namespace expected {
+inline const std::string NOT_INSTALLED =
+    "You have not installed Lumeric Server 4.5.\n\nMendrel2 installation cannot continue.";
+inline const std::string INSTALL_DIR =
+    "Failed to retrieve Install Directory information from Registry.\n\nMendrel2 "
+    "installation cannot continue.";
+inline const std::string LANGUAGE =
+    "Failed to retrieve National Language information from Registry.\n\nMendrel2 "
+    "installation cannot continue.";
+inline const std::string LEVEL =
+    "Failed to retrieve Service Level information from Registry.\n\nMendrel2 installation "
+    "cannot continue.";
+inline const std::string SAME_LEVEL =
+    "The existing Lumeric Server installation level is already Mendrel2.\n\nClick cancel to "
+    "exit or OK to continue.";
+inline const std::string HIGHER_LEVEL =
+    "The existing Lumeric Server installation level is higher than Mendrel2.\n\nIf you are "
+    "intending to backlevel to Mendrel2 of version 4.5, please do so by uninstalling "
+    "Lumeric Server 4.5 and reinstalling 4.5 + Mendrel2.\n\nIf you continue with this "
+    "installation, your product may become unstable due to mismatched levels of code.\n\n"
+    "Click cancel to exit or OK to continue.";
+inline const std::string NO_COMPILER =
+    "The QDXCOMP environment variable, which names the compiler in use, is not set.\n\n"
+    "Mendrel2 installation cannot continue.";
+inline const std::string BAD_COMPILER =
+    "The compiler name in the QDXCOMP environment variable cannot be used to copy files.\n\n"
+    "Mendrel2 installation cannot continue.";
+inline const std::string COPY_FAILED =
+    "Failed to copy the Mendrel2 files into the installation directory.\n\nThe Service Level "
+    "has not been changed. Mendrel2 installation did not complete.";
+inline const std::string RECORD_FAILED =
+    "Failed to record the new Service Level in Registry.\n\nMendrel2 installation did not "
+    "complete.";
+inline const std::string CAPTION = "Lumeric Server 4.5 Mendrel2";
+inline const std::string LEVEL_BYTES("2\0\0\0", 4);
+}  // namespace expected
