@@ -1,6 +1,5 @@
 #include "installer/payload.h"
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -27,12 +26,9 @@ constexpr char RECORD_FAILED_MESSAGE[] =
 // Characters that make cmd.exe do something other than pass a word to xcopy.
 constexpr char SHELL_SPECIAL[] = "\"&|<>^";
 
-[[gnu::format(printf, 2, 3)]] bool composeCommand(ComposedText& command, const char* format, ...) {
-  va_list arguments;
-  va_start(arguments, format);
-  const int length = std::vsnprintf(command, sizeof command, format, arguments);
-  va_end(arguments);
-  return length >= 0 && static_cast<std::size_t>(length) < sizeof command;
+// A command fits when snprintf had room for all of it and its terminator.
+bool fitsCommand(int length) {
+  return length >= 0 && static_cast<std::size_t>(length) < COMPOSED_SIZE;
 }
 
 // The payload for the compiler named "MSVC" is shipped in the directory MS60.
@@ -62,17 +58,20 @@ bool isSafeUnquotedWord(const char* word) {
 }
 
 bool composeCommonCommand(const char* destination, ComposedText& command) {
-  return composeCommand(command, "xcopy /E /I Common \"%s\"", destination);
+  return fitsCommand(
+      std::snprintf(command, sizeof command, "xcopy /E /I Common \"%s\"", destination));
 }
 
 bool composeCompilerCommand(const char* compilerDir, const char* destination,
                             ComposedText& command) {
-  return composeCommand(command, "xcopy /E /I %s \"%s%s\"", compilerDir, destination, compilerDir);
+  return fitsCommand(std::snprintf(command, sizeof command, "xcopy /E /I %s \"%s%s\"", compilerDir,
+                                   destination, compilerDir));
 }
 
 bool composeLanguageCommand(const char* installedNlv, const char* destination,
                             ComposedText& command) {
-  return composeCommand(command, "xcopy /E /I %s \"%s\"", installedNlv, destination);
+  return fitsCommand(
+      std::snprintf(command, sizeof command, "xcopy /E /I %s \"%s\"", installedNlv, destination));
 }
 
 RunOutcome deployPayload(const InstallRecord& record, const char* keyPath) {
@@ -81,7 +80,8 @@ RunOutcome deployPayload(const InstallRecord& record, const char* keyPath) {
   const char* compilerDir = compilerDirFor(compiler);
 
   ComposedText destination;
-  std::snprintf(destination, sizeof destination, "%s", record.installDir);
+  static_assert(sizeof destination >= sizeof record.installDir);
+  std::memcpy(destination, record.installDir, sizeof record.installDir);
   ComposedText command;
   if (!isSafeUnquotedWord(compilerDir) ||
       !composeCompilerCommand(compilerDir, destination, command)) {

@@ -75,8 +75,9 @@ bool isUsableLanguage(const InstallRecord& record) {
 }  // namespace
 
 void composeKeyPath(ComposedText& keyPath) {
-  std::snprintf(keyPath, sizeof keyPath, "Software\\Kestrade\\%s\\%s", PRODUCT_NAME,
-                PRODUCT_VERSION);
+  // The identity is fixed and far shorter than the buffer.
+  (void)std::snprintf(keyPath, sizeof keyPath, "Software\\Kestrade\\%s\\%s", PRODUCT_NAME,
+                      PRODUCT_VERSION);
 }
 
 RunOutcome openKeyForReading(const char* keyPath, platform::KeyHandle* key) {

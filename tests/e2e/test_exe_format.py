@@ -58,6 +58,9 @@ class ExeFormat(unittest.TestCase):
         self.assertEqual(exe.directories[2], (0, 0), "resource directory")
         self.assertEqual(exe.timestamp, 0)
 
+    def test_setup_exe_stays_lean(self):
+        self.assertLessEqual(SETUP_EXE.stat().st_size, 64 * 1024)
+
 
 if __name__ == "__main__":
     unittest.main()
