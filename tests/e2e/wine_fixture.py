@@ -25,7 +25,7 @@ REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD = 1, 2, 3, 4
 BUILD = Path(os.environ.get("SETUP_BUILD_DIR", Path(__file__).resolve().parents[2] / "build/windows"))
 SETUP_EXE = BUILD / "setup.exe"
 PROBE_EXE = BUILD / "tests/e2e/probe.exe"
-PREFIX = BUILD / "e2e/prefix"
+PREFIX = Path(os.environ.get("WINE_TEST_PREFIX", BUILD / "e2e/prefix"))
 
 SAMPLE_PAYLOAD = {
     "Common/server.cfg": b"common 2\r\n",
