@@ -31,7 +31,7 @@ bool readString(platform::KeyHandle key, const char* name, char* buffer, unsigne
   unsigned long count = size;
   auto* bytes = reinterpret_cast<unsigned char*>(buffer);
   if (platform::queryValue(key, name, bytes, &count) != platform::RESULT_SUCCESS) return false;
-  if (count > size) return false;
+  if (count > size) return false;  // claims more than it may have written
   if (std::memchr(buffer, '\0', count) != nullptr) return true;
   if (count == size) return false;
   buffer[count] = '\0';

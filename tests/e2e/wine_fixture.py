@@ -4,6 +4,8 @@ as a person would: register the product, start the program from a distribution
 directory, read its message box off the screen and answer it.
 
 Every wait is bounded and every process started here is ended by its id.
+For a closer look at a failure: E2E_WINEDEBUG sets WINEDEBUG for every Wine
+process (for instance +msgbox,+relay), and E2E_KEEP keeps the runs' logs.
 Wine's first process of a session starts Wine's services, which inherit its
 output, so no Wine process ever writes into a pipe: output goes to files.
 """
@@ -215,19 +217,11 @@ class Bench:
 
     def distribution(self, entries=None):
         """A fresh distribution directory; by default the sample payload."""
-        root = self.scratch / "dist"
-        shutil.rmtree(root, ignore_errors=True)
-        root.mkdir()
-        make_tree(root, SAMPLE_PAYLOAD if entries is None else entries)
-        return root
+        return make_tree(self.scratch / "dist", SAMPLE_PAYLOAD if entries is None else entries)
 
     def installation(self, entries=None):
         """A fresh C:\\Lumeric; by default one with a few older files."""
-        root = self.drive_c / "Lumeric"
-        shutil.rmtree(root, ignore_errors=True)
-        root.mkdir()
-        make_tree(root, OLD_INSTALLATION if entries is None else entries)
-        return root
+        return make_tree(self.drive_c / "Lumeric", OLD_INSTALLATION if entries is None else entries)
 
     # The program and its boxes.
 
@@ -295,7 +289,9 @@ def tree(root):
 
 
 def make_tree(root, entries):
-    """Makes files (name: bytes) and empty directories (name: None) below root."""
+    """Makes root afresh with files (name: bytes) and empty directories (name: None)."""
+    shutil.rmtree(root, ignore_errors=True)
+    Path(root).mkdir(parents=True)
     for name, content in entries.items():
         path = Path(root) / name
         if content is None:
@@ -303,6 +299,7 @@ def make_tree(root, entries):
         else:
             path.parent.mkdir(parents=True, exist_ok=True)
             path.write_bytes(content)
+    return Path(root)
 
 
 if __name__ == "__main__":
