@@ -46,7 +46,8 @@ static int set_value(const char *view, const char *path, const char *name, const
   if (rc != ERROR_SUCCESS) return fail("RegCreateKeyExA", rc);
   static BYTE data[32768];
   size_t size = strlen(hex) / 2;
-  for (size_t i = 0; i < size && i < sizeof data; i++) {
+  if (size > sizeof data) return RegCloseKey(key), fail("data longer than 32768 bytes", 0);
+  for (size_t i = 0; i < size; i++) {
     unsigned byte;
     sscanf(hex + 2 * i, "%2x", &byte);
     data[i] = (BYTE)byte;
@@ -124,7 +125,7 @@ static int describe_box(const char *caption, const char *milliseconds) {
   GetGUIThreadInfo(GetWindowThreadProcessId(search.found, NULL), &info);
   printf("{\"found\":true,\"controls\":[");
   EnumChildWindows(search.found, print_control, (LPARAM)info.hwndFocus);
-  printf("null]}\n");
+  printf("null]}\n"); /* closes the list after the last comma; readers skip the null */
   return 0;
 }
 

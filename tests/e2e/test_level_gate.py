@@ -3,16 +3,7 @@ changed, as the user sees and answers it."""
 
 import unittest
 
-from wine_fixture import LEVEL_2, BenchTest, tree
-
-SAME_LEVEL = ("The existing Lumeric Server installation level is already Mendrel2.\n\n"
-              "Click cancel to exit or OK to continue.")
-HIGHER_LEVEL = (
-    "The existing Lumeric Server installation level is higher than Mendrel2.\n\n"
-    "If you are intending to backlevel to Mendrel2 of version 4.5, please do so by uninstalling "
-    "Lumeric Server 4.5 and reinstalling 4.5 + Mendrel2.\n\n"
-    "If you continue with this installation, your product may become unstable due to mismatched "
-    "levels of code.\n\nClick cancel to exit or OK to continue.")
+from wine_fixture import HIGHER_LEVEL, LEVEL_2, SAME_LEVEL, BenchTest, tree
 
 
 class LevelGate(BenchTest):

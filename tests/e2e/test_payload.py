@@ -3,15 +3,9 @@ registry holds afterwards, and how a failed copy is told."""
 
 import unittest
 
-from wine_fixture import (CANNOT_CONTINUE, LEVEL_2, REG_SZ, UPDATED_INSTALLATION, BenchTest,
-                          tree)
+from wine_fixture import (COPY_FAILED, LEVEL_2, NO_COMPILER, REG_SZ, SAME_LEVEL,
+                          UPDATED_INSTALLATION, BenchTest, tree)
 
-NO_COMPILER = ("The QDXCOMP environment variable, which names the compiler in use, is not set."
-               + CANNOT_CONTINUE)
-COPY_FAILED = ("Failed to copy the Mendrel2 files into the installation directory.\n\n"
-               "The Service Level has not been changed. Mendrel2 installation did not complete.")
-SAME_LEVEL = ("The existing Lumeric Server installation level is already Mendrel2.\n\n"
-              "Click cancel to exit or OK to continue.")
 GA = (REG_SZ, b"GA\0")
 
 

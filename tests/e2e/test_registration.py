@@ -3,14 +3,8 @@ that a refusal leaves everything as it was."""
 
 import unittest
 
-from wine_fixture import (CANNOT_CONTINUE, NOT_INSTALLED, REG_BINARY, REG_DWORD, REG_EXPAND_SZ,
-                          REG_SZ, BenchTest)
-
-INSTALL_DIR_FAILED = "Failed to retrieve Install Directory information from Registry." + CANNOT_CONTINUE
-LANGUAGE_FAILED = "Failed to retrieve National Language information from Registry." + CANNOT_CONTINUE
-LEVEL_FAILED = "Failed to retrieve Service Level information from Registry." + CANNOT_CONTINUE
-NO_COMPILER = ("The QDXCOMP environment variable, which names the compiler in use, is not set."
-               + CANNOT_CONTINUE)
+from wine_fixture import (INSTALL_DIR_FAILED, LANGUAGE_FAILED, LEVEL_FAILED, NO_COMPILER,
+                          NOT_INSTALLED, REG_BINARY, REG_DWORD, REG_EXPAND_SZ, REG_SZ, BenchTest)
 
 
 class Registration(BenchTest):

@@ -54,8 +54,24 @@ UPDATED_INSTALLATION = {
 }
 LEVEL_2 = (REG_SZ, b"2\0\0\0")
 
-NOT_INSTALLED = "You have not installed Lumeric Server 4.5.\n\nMendrel2 installation cannot continue."
+# The texts of the boxes, as the user must read them.
 CANNOT_CONTINUE = "\n\nMendrel2 installation cannot continue."
+NOT_INSTALLED = "You have not installed Lumeric Server 4.5." + CANNOT_CONTINUE
+INSTALL_DIR_FAILED = "Failed to retrieve Install Directory information from Registry." + CANNOT_CONTINUE
+LANGUAGE_FAILED = "Failed to retrieve National Language information from Registry." + CANNOT_CONTINUE
+LEVEL_FAILED = "Failed to retrieve Service Level information from Registry." + CANNOT_CONTINUE
+NO_COMPILER = ("The QDXCOMP environment variable, which names the compiler in use, is not set."
+               + CANNOT_CONTINUE)
+COPY_FAILED = ("Failed to copy the Mendrel2 files into the installation directory.\n\n"
+               "The Service Level has not been changed. Mendrel2 installation did not complete.")
+SAME_LEVEL = ("The existing Lumeric Server installation level is already Mendrel2.\n\n"
+              "Click cancel to exit or OK to continue.")
+HIGHER_LEVEL = (
+    "The existing Lumeric Server installation level is higher than Mendrel2.\n\n"
+    "If you are intending to backlevel to Mendrel2 of version 4.5, please do so by uninstalling "
+    "Lumeric Server 4.5 and reinstalling 4.5 + Mendrel2.\n\n"
+    "If you continue with this installation, your product may become unstable due to mismatched "
+    "levels of code.\n\nClick cancel to exit or OK to continue.")
 
 
 def wine_environment(display=None):

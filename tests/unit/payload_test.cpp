@@ -13,11 +13,17 @@ using Commands = std::vector<string>;
 
 class PayloadTest : public FakeWindowsTest {
  protected:
-  int runWith(const string& installDir, const string& installedNlv,
-              std::optional<string> compiler) {
+  // A fresh fake with the product registered at GA and QDXCOMP as given.
+  void prepare(const string& installDir, const string& installedNlv,
+               std::optional<string> compiler) {
     resetFakeWindows();
     registerProduct(installDir, installedNlv, "GA");
     fake.compiler = std::move(compiler);
+  }
+
+  int runWith(const string& installDir, const string& installedNlv,
+              std::optional<string> compiler) {
+    prepare(installDir, installedNlv, std::move(compiler));
     return runUpdate();
   }
 };
@@ -110,9 +116,7 @@ TEST_F(PayloadTest, LevelIsRecordedOnlyWhenEveryCopySucceeded) {
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    resetFakeWindows();
-    registerProduct("C:\\Lumeric\\", "EN", "GA");
-    fake.compiler = "MSVC";
+    prepare("C:\\Lumeric\\", "EN", "MSVC");
     fake.commandResults = row.results;
     EXPECT_EQ(runUpdate(), row.status);
     EXPECT_EQ(fake.commands.size(), 3u) << "every copy runs whatever the one before did";
@@ -134,9 +138,7 @@ TEST_F(PayloadTest, LevelThatCannotBeRecordedIsReported) {
   } rows[] = {{"key cannot be opened for writing", 5, 0}, {"value cannot be set", 0, 5}};
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    resetFakeWindows();
-    registerProduct("C:\\Lumeric\\", "EN", "GA");
-    fake.compiler = "MSVC";
+    prepare("C:\\Lumeric\\", "EN", "MSVC");
     fake.openWriteError = row.openWriteError;
     fake.setError = row.setError;
     EXPECT_EQ(runUpdate(), 2);
