@@ -3,7 +3,7 @@
 #include <climits>
 #include <cstring>
 
-#include "installer/update_run.h"
+#include "installer/message_boxes.h"
 
 namespace {
 

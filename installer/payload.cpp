@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "installer/registration.h"
+#include "installer/copy_commands.h"
 #include "platform/platform.h"
 
 namespace {
@@ -19,17 +19,6 @@ constexpr char BAD_COMPILER_MESSAGE[] =
 constexpr char COPY_FAILED_MESSAGE[] =
     "Failed to copy the Mendrel2 files into the installation directory.\n\n"
     "The Service Level has not been changed. Mendrel2 installation did not complete.";
-constexpr char RECORD_FAILED_MESSAGE[] =
-    "Failed to record the new Service Level in Registry.\n\n"
-    "Mendrel2 installation did not complete.";
-
-// Characters that make cmd.exe do something other than pass a word to xcopy.
-constexpr char SHELL_SPECIAL[] = "\"&|<>^";
-
-// A command fits when snprintf had room for all of it and its terminator.
-bool fitsCommand(int length) {
-  return length >= 0 && static_cast<std::size_t>(length) < COMPOSED_SIZE;
-}
 
 // The payload for the compiler named "MSVC" is shipped in the directory MS60.
 const char* compilerDirFor(const char* compiler) {
@@ -45,36 +34,7 @@ bool runCopy(const char* command) {
 
 }  // namespace
 
-bool isControlCharacter(char c) {
-  const auto byte = static_cast<unsigned char>(c);
-  return byte >= 0x01 && byte <= 0x1F;
-}
-
-bool isSafeUnquotedWord(const char* word) {
-  for (const char* c = word; *c != '\0'; ++c) {
-    if (isControlCharacter(*c) || std::strchr(SHELL_SPECIAL, *c) != nullptr) return false;
-  }
-  return true;
-}
-
-bool composeCommonCommand(const char* destination, ComposedText& command) {
-  return fitsCommand(
-      std::snprintf(command, sizeof command, "xcopy /E /I Common \"%s\"", destination));
-}
-
-bool composeCompilerCommand(const char* compilerDir, const char* destination,
-                            ComposedText& command) {
-  return fitsCommand(std::snprintf(command, sizeof command, "xcopy /E /I %s \"%s%s\"", compilerDir,
-                                   destination, compilerDir));
-}
-
-bool composeLanguageCommand(const char* installedNlv, const char* destination,
-                            ComposedText& command) {
-  return fitsCommand(
-      std::snprintf(command, sizeof command, "xcopy /E /I %s \"%s\"", installedNlv, destination));
-}
-
-RunOutcome deployPayload(const InstallRecord& record, const char* keyPath) {
+RunOutcome deployPayload(const InstallRecord& record) {
   const char* compiler = platform::environmentValue(COMPILER_VARIABLE);
   if (compiler == nullptr || compiler[0] == '\0') return stopRun(NO_COMPILER_MESSAGE);
   const char* compilerDir = compilerDirFor(compiler);
@@ -97,6 +57,5 @@ RunOutcome deployPayload(const InstallRecord& record, const char* keyPath) {
   if (!(commonCopied && compilerCopied && languageCopied)) {
     return stopRun(COPY_FAILED_MESSAGE, EXIT_INCOMPLETE);
   }
-  if (!recordUpdateLevel(keyPath)) return stopRun(RECORD_FAILED_MESSAGE, EXIT_INCOMPLETE);
   return GO_ON;
 }

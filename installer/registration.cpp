@@ -3,7 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "installer/payload.h"
+#include "installer/ansi_text.h"
+#include "installer/copy_commands.h"
 
 namespace {
 
@@ -18,6 +19,9 @@ constexpr char LANGUAGE_MESSAGE[] =
 constexpr char LEVEL_MESSAGE[] =
     "Failed to retrieve Service Level information from Registry.\n\n"
     "Mendrel2 installation cannot continue.";
+constexpr char RECORD_FAILED_MESSAGE[] =
+    "Failed to record the new Service Level in Registry.\n\n"
+    "Mendrel2 installation did not complete.";
 
 // The new level as it is stored: "2" padded with zero bytes to the size of
 // the buffer that reads it back.
@@ -43,21 +47,14 @@ bool readString(platform::KeyHandle key, const char* name, char (&buffer)[N]) {
   return readString(key, name, buffer, N);
 }
 
-// A control character or a double quote would end the quoted destination of
-// every copy command early.
-bool canBeQuoted(const char* text) {
-  for (const char* c = text; *c != '\0'; ++c) {
-    if (*c == '"' || isControlCharacter(*c)) return false;
-  }
-  return true;
-}
-
 // Every copy lands below installDir, so it must end in a backslash; an empty
-// value would make the destination the root of the current drive.
+// value would make the destination the root of the current drive. A control
+// character or a double quote would end the quoted destination early, and a
+// backslash after a lone lead byte would become its trail byte.
 bool makeInstallDir(char (&installDir)[LONG_VALUE_SIZE]) {
   const std::size_t length = std::strlen(installDir);
-  if (length == 0 || !canBeQuoted(installDir)) return false;
-  if (installDir[length - 1] == '\\') return true;
+  if (length == 0 || holdsAnyOf(installDir, "\"") || endsInLoneLeadByte(installDir)) return false;
+  if (endsInBackslash(installDir)) return true;
   if (length + 1 >= LONG_VALUE_SIZE) return false;
   installDir[length] = '\\';
   installDir[length + 1] = '\0';
@@ -100,13 +97,14 @@ RunOutcome readInstallRecord(platform::KeyHandle key, InstallRecord* record) {
 
 void closeReadKey(platform::KeyHandle key) { platform::closeKey(key); }
 
-bool recordUpdateLevel(const char* keyPath) {
+RunOutcome recordUpdateLevel(const char* keyPath) {
   platform::KeyHandle key = nullptr;
   if (platform::openMachineKey(keyPath, platform::ACCESS_WRITE, &key) != platform::RESULT_SUCCESS) {
-    return false;
+    return stopRun(RECORD_FAILED_MESSAGE, EXIT_INCOMPLETE);
   }
   const long result = platform::setValue(key, "ServiceLevel", platform::TYPE_STRING, RECORDED_LEVEL,
                                          sizeof RECORDED_LEVEL);
   platform::closeKey(key);
-  return result == platform::RESULT_SUCCESS;
+  if (result != platform::RESULT_SUCCESS) return stopRun(RECORD_FAILED_MESSAGE, EXIT_INCOMPLETE);
+  return GO_ON;
 }

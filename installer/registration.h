@@ -17,6 +17,6 @@ void composeKeyPath(ComposedText& keyPath);
 // Closes the key opened for reading.
 void closeReadKey(platform::KeyHandle key);
 
-// Opens the key for writing and sets the service level of this update; false when
-// either step failed.
-[[nodiscard]] bool recordUpdateLevel(const char* keyPath);
+// Opens the key for writing and sets the service level of this update; stops
+// with status 2 when either step failed.
+[[nodiscard]] RunOutcome recordUpdateLevel(const char* keyPath);

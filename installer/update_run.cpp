@@ -1,9 +1,9 @@
 #include "installer/update_run.h"
 
 #include "installer/level_gate.h"
+#include "installer/message_boxes.h"
 #include "installer/payload.h"
 #include "installer/registration.h"
-#include "platform/platform.h"
 
 namespace {
 
@@ -13,15 +13,6 @@ int endRun(const RunOutcome& outcome) {
 }
 
 }  // namespace
-
-void showError(const char* text) {
-  platform::messageBox(text, productCaption, platform::BOX_ERROR);
-}
-
-RunOutcome askConfirmation(const char* text) {
-  const int answer = platform::messageBox(text, productCaption, platform::BOX_CONFIRM);
-  return answer == platform::ANSWER_OK ? GO_ON : stopRun(nullptr);
-}
 
 // On a stop the read key is left to the end of the process.
 int runUpdate() {
@@ -40,5 +31,8 @@ int runUpdate() {
   if (outcome.stop) return endRun(outcome);
 
   closeReadKey(key);
-  return endRun(deployPayload(record, keyPath));
+  outcome = deployPayload(record);
+  if (outcome.stop) return endRun(outcome);
+
+  return endRun(recordUpdateLevel(keyPath));
 }

@@ -1,14 +1,5 @@
-// The run of the update: its stages in order, and the two message boxes.
+// The run of the update: its stages in order.
 #pragma once
-
-#include "installer/installer.h"
-
-// Shows text in the modal error box.
-void showError(const char* text);
-
-// Asks text in the modal warning box with Cancel preselected; goes on only when
-// the user chose OK, and stops silently on Cancel or when no box could be shown.
-[[nodiscard]] RunOutcome askConfirmation(const char* text);
 
 // Performs the whole update and gives the process exit status.
 [[nodiscard]] int runUpdate();

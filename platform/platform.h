@@ -39,6 +39,10 @@ int messageBox(const char* text, const char* caption, unsigned int type);
 // getenv(name): the value, or null when the variable is not set.
 [[nodiscard]] const char* environmentValue(const char* name);
 
+// IsDBCSLeadByte(byte): true when byte begins a double-byte character in the
+// ANSI code page, so that the byte after it is part of the same character.
+[[nodiscard]] bool isLeadByte(char byte);
+
 // system(commandLine): the command interpreter's exit status, -1 when none could be started.
 [[nodiscard]] int runCommand(const char* commandLine);
 

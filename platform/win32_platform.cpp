@@ -41,6 +41,8 @@ int messageBox(const char* text, const char* caption, unsigned int type) {
 
 const char* environmentValue(const char* name) { return std::getenv(name); }
 
+bool isLeadByte(char byte) { return IsDBCSLeadByte(static_cast<BYTE>(byte)) != FALSE; }
+
 int runCommand(const char* commandLine) { return std::system(commandLine); }
 
 }  // namespace platform

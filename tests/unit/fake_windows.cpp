@@ -125,6 +125,12 @@ const char* environmentValue(const char* name) {
   return fake.compiler->c_str();
 }
 
+bool isLeadByte(char byte) {
+  const auto value = static_cast<unsigned char>(byte);
+  return fake.codePage == 932 &&
+         ((value >= 0x81 && value <= 0x9F) || (value >= 0xE0 && value <= 0xFC));
+}
+
 int runCommand(const char* commandLine) {
   fake.calls.push_back("system " + std::string(commandLine));
   fake.commands.push_back(commandLine);

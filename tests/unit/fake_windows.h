@@ -26,6 +26,7 @@ struct FakeWindows {
   std::vector<int> answers;                   // box results in turn; IDOK once they run out
   std::optional<std::string> compiler;        // QDXCOMP
   std::vector<int> commandResults;            // system() results in turn; 0 once they run out
+  unsigned int codePage = 1252;  // or 932, whose lead bytes are 0x81-0x9F and 0xE0-0xFC
 
   // What the update did, in order: "open <path> <access>", "query <name> <size>",
   // "close <handle>", "box <type>", "getenv <name>", "system <line>",

@@ -237,7 +237,7 @@ TEST_F(RegistrationTest, RecordingTheLevelWritesFourBytesThroughItsOwnHandle) {
     fake.setError = row.setError;
     ComposedText keyPath;
     composeKeyPath(keyPath);
-    EXPECT_EQ(recordUpdateLevel(keyPath), row.recorded);
+    EXPECT_EQ(recordUpdateLevel(keyPath).stop, !row.recorded);
     EXPECT_EQ(fake.calls, row.calls);
     EXPECT_EQ(fake.written.count("ServiceLevel") == 1, row.recorded);
     if (row.recorded) {

@@ -1,0 +1,67 @@
+#include "installer/ansi_text.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "platform/platform.h"
+
+const char* nextCharacter(const char* c) {
+  if (platform::isLeadByte(*c) && c[1] != '\0') return c + 2;
+  return c + 1;
+}
+
+std::size_t characterCount(const char* text) {
+  std::size_t count = 0;
+  for (const char* c = text; *c != '\0'; c = nextCharacter(c)) ++count;
+  return count;
+}
+
+namespace {
+
+// The start of the last character of text, or null when text is empty.
+const char* lastCharacter(const char* text) {
+  const char* last = nullptr;
+  for (const char* c = text; *c != '\0'; c = nextCharacter(c)) last = c;
+  return last;
+}
+
+}  // namespace
+
+bool endsInLoneLeadByte(const char* text) {
+  const char* last = lastCharacter(text);
+  return last != nullptr && last[1] == '\0' && platform::isLeadByte(*last);
+}
+
+bool endsInBackslash(const char* text) {
+  const char* last = lastCharacter(text);
+  return last != nullptr && last[0] == '\\' && last[1] == '\0';
+}
+
+bool isControlCharacter(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return byte >= 0x01 && byte <= 0x1F;
+}
+
+bool holdsAnyOf(const char* text, const char* refused) {
+  for (const char* c = text; *c != '\0'; c = nextCharacter(c)) {
+    const bool singleByte = nextCharacter(c) == c + 1;
+    if (singleByte && (isControlCharacter(*c) || std::strchr(refused, *c) != nullptr)) return true;
+  }
+  return false;
+}
+
+void composeMessage(ComposedText& message, const char* format, const char* name) {
+  constexpr char ELLIPSIS[] = "...";
+  const int fixed = std::snprintf(nullptr, 0, format, "");
+  const std::size_t room = sizeof message - 1 - static_cast<std::size_t>(fixed);
+  const char* tail = name;
+  while (std::strlen(tail) > room) tail = nextCharacter(tail);
+  if (tail == name) {
+    (void)std::snprintf(message, sizeof message, format, name);
+    return;
+  }
+  while (std::strlen(tail) + sizeof ELLIPSIS - 1 > room) tail = nextCharacter(tail);
+  ComposedText shortened;
+  (void)std::snprintf(shortened, sizeof shortened, "%s%s", ELLIPSIS, tail);
+  (void)std::snprintf(message, sizeof message, format, shortened);
+}

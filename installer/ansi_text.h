@@ -1,0 +1,32 @@
+// Text as the characters of the ANSI code page: on a double-byte code page a
+// lead byte and the byte after it are one character, and that second byte is
+// never a backslash or a character of its own.
+#pragma once
+
+#include <cstddef>
+
+#include "installer/installer.h"
+
+// The character after the one at c (which is not the terminator): two bytes for
+// a lead byte with its trail byte, one otherwise; a lead byte just before the
+// terminator is a broken character of one byte.
+[[nodiscard]] const char* nextCharacter(const char* c);
+
+// The number of characters in text.
+[[nodiscard]] std::size_t characterCount(const char* text);
+
+// True when text ends in a lead byte without its trail byte.
+[[nodiscard]] bool endsInLoneLeadByte(const char* text);
+
+// True when the last character of text is a backslash of its own.
+[[nodiscard]] bool endsInBackslash(const char* text);
+
+// True for the bytes 0x01 to 0x1F.
+[[nodiscard]] bool isControlCharacter(char c);
+
+// True when a single-byte character of text is a control character or one of refused.
+[[nodiscard]] bool holdsAnyOf(const char* text, const char* refused);
+
+// Fills message from format, whose one %s is name. A name too long for the
+// buffer is shortened from its start, on a character boundary, behind "...".
+void composeMessage(ComposedText& message, const char* format, const char* name);

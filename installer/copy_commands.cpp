@@ -1,0 +1,39 @@
+#include "installer/copy_commands.h"
+
+#include <cstdio>
+
+#include "installer/ansi_text.h"
+
+namespace {
+
+// Characters that make cmd.exe do something other than pass one word to xcopy.
+constexpr char SHELL_SPECIAL[] = "\"&|<>^";
+
+// A command fits when snprintf had room for all of it and its terminator.
+bool fitsCommand(int length) {
+  return length >= 0 && static_cast<std::size_t>(length) < COMPOSED_SIZE;
+}
+
+}  // namespace
+
+// A lead byte at the end would take the space or quote after the word for its trail byte.
+bool isSafeUnquotedWord(const char* word) {
+  return !holdsAnyOf(word, SHELL_SPECIAL) && !endsInLoneLeadByte(word);
+}
+
+bool composeCommonCommand(const char* destination, ComposedText& command) {
+  return fitsCommand(
+      std::snprintf(command, sizeof command, "xcopy /E /I Common \"%s\"", destination));
+}
+
+bool composeCompilerCommand(const char* compilerDir, const char* destination,
+                            ComposedText& command) {
+  return fitsCommand(std::snprintf(command, sizeof command, "xcopy /E /I %s \"%s%s\"", compilerDir,
+                                   destination, compilerDir));
+}
+
+bool composeLanguageCommand(const char* installedNlv, const char* destination,
+                            ComposedText& command) {
+  return fitsCommand(
+      std::snprintf(command, sizeof command, "xcopy /E /I %s \"%s\"", installedNlv, destination));
+}
