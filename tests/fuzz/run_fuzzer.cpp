@@ -48,6 +48,7 @@ std::optional<string> pickCompiler(FuzzedDataProvider& input) {
 }
 
 void script(FuzzedDataProvider& input, FakeWindows& fake) {
+  fake.codePage = input.ConsumeBool() ? 932 : 1252;
   fake.keyExists = input.ConsumeBool() || input.ConsumeBool();
   fake.openReadError = pickResult(input);
   fake.openWriteError = pickResult(input);
@@ -70,6 +71,20 @@ string text(const FakeWindows& fake, const char* name) {
   return bytes.substr(0, bytes.find('\0'));
 }
 
+// True when text's last character is a backslash on the fake's code page: on 932
+// a byte 0x81-0x9F or 0xE0-0xFC takes the next byte with it.
+bool endsInBackslash(const string& text, unsigned int codePage) {
+  std::size_t last = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    last = i;
+    const auto byte = static_cast<unsigned char>(text[i]);
+    const bool lead =
+        codePage == 932 && ((byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC));
+    if (lead && i + 1 < text.size()) ++i;
+  }
+  return !text.empty() && last == text.size() - 1 && text[last] == '\\';
+}
+
 void checkCommands(const FakeWindows& fake) {
   require(fake.commands.empty() || fake.commands.size() == 3, "all three commands or none");
   if (fake.commands.empty()) return;
@@ -77,7 +92,7 @@ void checkCommands(const FakeWindows& fake) {
     require(command.size() <= LONGEST_COMMAND, "a command fits its buffer");
   }
   string destination = text(fake, "InstallDir");
-  if (destination.back() != '\\') destination += '\\';
+  if (!endsInBackslash(destination, fake.codePage)) destination += '\\';
   const string variable = fake.compiler->c_str();  // an environment value ends at a zero
   const string compiler = variable == "MSVC" ? "MS60" : variable;
   require(fake.commands[0] == "xcopy /E /I Common \"" + destination + "\"", "first command");

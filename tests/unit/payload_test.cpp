@@ -33,6 +33,7 @@ TEST_F(PayloadTest, CommandLinesQuoteOnlyTheDestinations) {
     const char* name;
     string installDir, installedNlv, compiler;
     Commands commands;
+    unsigned int codePage = 1252;
   } rows[] = {
       {"MSVC ships as MS60",
        "C:\\Lumeric\\",
@@ -59,10 +60,20 @@ TEST_F(PayloadTest, CommandLinesQuoteOnlyTheDestinations) {
        {R"(xcopy /E /I Common "C:\Program Files\L\")",
         R"(xcopy /E /I Visual C "C:\Program Files\L\Visual C")",
         R"(xcopy /E /I Simplified Chinese "C:\Program Files\L\")"}},
+      {"932: double-byte names whose trail bytes are 0x5C, 0x5E and 0x7C",
+       "C:\\T2\\Lum\x95\\",
+       "\x83|",
+       "\x83^",
+       {"xcopy /E /I Common \"C:\\T2\\Lum\x95\\\\\"",
+        "xcopy /E /I \x83^ \"C:\\T2\\Lum\x95\\\\\x83^\"",
+        "xcopy /E /I \x83| \"C:\\T2\\Lum\x95\\\\\""},
+       932},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    EXPECT_EQ(runWith(row.installDir, row.installedNlv, row.compiler), 0);
+    prepare(row.installDir, row.installedNlv, row.compiler);
+    fake.codePage = row.codePage;
+    EXPECT_EQ(runUpdate(), 0);
     EXPECT_EQ(fake.commands, row.commands);
     EXPECT_TRUE(fake.boxes.empty());
   }
@@ -75,11 +86,16 @@ TEST_F(PayloadTest, UnusableCompilerStopsBeforeAnyCopy) {
     string name;
     std::optional<string> compiler;
     string message;
+    unsigned int codePage = 1252;
   };
   std::vector<Row> rows = {
       {"not set", std::nullopt, expected::NO_COMPILER},
       {"empty", "", expected::NO_COMPILER},
       {"control character", "MS\t60", expected::BAD_COMPILER},
+      {"0x01", "MS\x01", expected::BAD_COMPILER},
+      {"0x1F", "MS\x1f", expected::BAD_COMPILER},
+      {"932: a bar", "MS|60", expected::BAD_COMPILER, 932},
+      {"932: ending in a lone lead byte", "MS60\x83", expected::BAD_COMPILER, 932},
       {"second command of 521 characters", string(250, 'c'), expected::BAD_COMPILER},
   };
   for (const char special : string("\"&|<>^")) {
@@ -88,7 +104,9 @@ TEST_F(PayloadTest, UnusableCompilerStopsBeforeAnyCopy) {
   }
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    EXPECT_EQ(runWith(installDir, "EN", row.compiler), 1);
+    prepare(installDir, "EN", row.compiler);
+    fake.codePage = row.codePage;
+    EXPECT_EQ(runUpdate(), 1);
     ASSERT_EQ(fake.boxes.size(), 1u);
     EXPECT_EQ(fake.boxes[0].text, row.message);
     EXPECT_EQ(fake.boxes[0].type, 0x10u);

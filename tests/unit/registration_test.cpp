@@ -46,6 +46,7 @@ struct AcceptedRow {
   const char* name;
   Values values;
   string installDir, installedNlv, serviceLevel;
+  unsigned int codePage = 1252;
 };
 
 TEST_F(RegistrationTest, UsableValuesAreReadAsText) {
@@ -85,10 +86,35 @@ TEST_F(RegistrationTest, UsableValuesAreReadAsText) {
        "C:\\Lumeric\\",
        "EN",
        "\x02"},
+      // 0x95 0x5C is one character on code page 932, a letter and a backslash on 1252.
+      {"1252: 0x5C after 0x95 is a backslash",
+       {"C:\\Lum\x95\\" + NUL},
+       "C:\\Lum\x95\\",
+       "EN",
+       "GA"},
+      {"932: trail byte 0x5C is no backslash",
+       {"C:\\Lum\x95\\" + NUL},
+       "C:\\Lum\x95\\\\",
+       "EN",
+       "GA",
+       932},
+      {"932: backslash after a double-byte character",
+       {"C:\\Lum\x95\\\\" + NUL},
+       "C:\\Lum\x95\\\\",
+       "EN",
+       "GA",
+       932},
+      {"932: trail bytes 0x7C and 0x5E are no command characters",
+       {.installedNlv = "\x83|\x83^" + NUL},
+       "C:\\Lumeric\\",
+       "\x83|\x83^",
+       "GA",
+       932},
   };
   for (const AcceptedRow& row : rows) {
     SCOPED_TRACE(row.name);
     resetFakeWindows();
+    fake.codePage = row.codePage;
     const InstallRecord record = readBack(row.values);
     EXPECT_EQ(record.installDir, row.installDir);
     EXPECT_EQ(record.installedNlv, row.installedNlv);
@@ -101,6 +127,7 @@ struct RefusedRow {
   Values values;
   string message;
   std::vector<string> queried;
+  unsigned int codePage = 1252;
 };
 
 TEST_F(RegistrationTest, UnusableValueStopsTheRunWithItsMessage) {
@@ -126,11 +153,35 @@ TEST_F(RegistrationTest, UnusableValueStopsTheRunWithItsMessage) {
       {"directory with a double quote", {"C:\\a\" & del x" + NUL}, expected::INSTALL_DIR, dirOnly},
       {"directory with a line feed", {"C:\\a\nb" + NUL}, expected::INSTALL_DIR, dirOnly},
       {"directory with a tab", {"C:\\a\tb" + NUL}, expected::INSTALL_DIR, dirOnly},
+      {"directory with 0x01", {"C:\\a\x01" + NUL}, expected::INSTALL_DIR, dirOnly},
+      {"directory with 0x1F", {"C:\\a\x1f" + NUL}, expected::INSTALL_DIR, dirOnly},
+      {"932: directory ending in a lone lead byte",
+       {"C:\\Lum\x95" + NUL},
+       expected::INSTALL_DIR,
+       dirOnly,
+       932},
       {"empty language", {.installedNlv = NUL}, expected::LANGUAGE, dirAndNlv},
       {"language with a control character",
        {.installedNlv = "E\x1bN" + NUL},
        expected::LANGUAGE,
        dirAndNlv},
+      {"language with 0x01", {.installedNlv = "E\x01N" + NUL}, expected::LANGUAGE, dirAndNlv},
+      {"language with 0x1F", {.installedNlv = "E\x1fN" + NUL}, expected::LANGUAGE, dirAndNlv},
+      {"932: language with a bar",
+       {.installedNlv = "E|N" + NUL},
+       expected::LANGUAGE,
+       dirAndNlv,
+       932},
+      {"932: language with a quote after a double-byte character",
+       {.installedNlv = "\x83|E\"N" + NUL},
+       expected::LANGUAGE,
+       dirAndNlv,
+       932},
+      {"932: language ending in a lone lead byte",
+       {.installedNlv = "EN\x83" + NUL},
+       expected::LANGUAGE,
+       dirAndNlv,
+       932},
       {"language filling its buffer without a zero",
        {.installedNlv = repeat('n', 260)},
        expected::LANGUAGE,
@@ -151,6 +202,7 @@ TEST_F(RegistrationTest, UnusableValueStopsTheRunWithItsMessage) {
   for (const RefusedRow& row : rows) {
     SCOPED_TRACE(row.name + (": " + row.values.installedNlv));
     resetFakeWindows();
+    fake.codePage = row.codePage;
     registerValues(fake, row.values);
     EXPECT_EQ(runUpdate(), 1);
     ASSERT_EQ(fake.boxes.size(), 1u);
