@@ -50,7 +50,9 @@ bool holdsAnyOf(const char* text, const char* refused) {
   return false;
 }
 
-void composeMessage(ComposedText& message, const char* format, const char* name) {
+RunOutcome stopRunNaming(const char* format, const char* name, int exitStatus) {
+  RunOutcome outcome = stopRun(nullptr, exitStatus);
+  ComposedText& message = outcome.message;
   constexpr char ELLIPSIS[] = "...";
   const int fixed = std::snprintf(nullptr, 0, format, "");
   const std::size_t room = sizeof message - 1 - static_cast<std::size_t>(fixed);
@@ -58,10 +60,11 @@ void composeMessage(ComposedText& message, const char* format, const char* name)
   while (std::strlen(tail) > room) tail = nextCharacter(tail);
   if (tail == name) {
     (void)std::snprintf(message, sizeof message, format, name);
-    return;
+    return outcome;
   }
   while (std::strlen(tail) + sizeof ELLIPSIS - 1 > room) tail = nextCharacter(tail);
   ComposedText shortened;
   (void)std::snprintf(shortened, sizeof shortened, "%s%s", ELLIPSIS, tail);
   (void)std::snprintf(message, sizeof message, format, shortened);
+  return outcome;
 }

@@ -27,6 +27,8 @@
 // True when a single-byte character of text is a control character or one of refused.
 [[nodiscard]] bool holdsAnyOf(const char* text, const char* refused);
 
-// Fills message from format, whose one %s is name. A name too long for the
-// buffer is shortened from its start, on a character boundary, behind "...".
-void composeMessage(ComposedText& message, const char* format, const char* name);
+// A stop whose message is format with its one %s filled by name. A name too
+// long for the buffer is shortened from its start, on a character boundary,
+// behind "...".
+[[nodiscard]] RunOutcome stopRunNaming(const char* format, const char* name,
+                                       int exitStatus = EXIT_UNCHANGED);

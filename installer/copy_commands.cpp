@@ -7,7 +7,7 @@
 namespace {
 
 // Characters that make cmd.exe do something other than pass one word to xcopy.
-constexpr char SHELL_SPECIAL[] = "\"&|<>^";
+constexpr char SHELL_SPECIAL[] = " \"&|<>^";
 
 // A command fits when snprintf had room for all of it and its terminator.
 bool fitsCommand(int length) {

@@ -3,9 +3,9 @@
 
 #include "installer/installer.h"
 
-// True when word can stand unquoted on a command line: no control character,
-// none of the characters that the command interpreter treats specially, and no
-// broken character at its end.
+// True when word can stand unquoted on a command line as one argument: no
+// control character or space, none of the characters that the command
+// interpreter treats specially, and no broken character at its end.
 [[nodiscard]] bool isSafeUnquotedWord(const char* word);
 
 // Each composes one copy command into command; false when it would not fit.

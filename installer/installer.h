@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 
 // Product identity, fixed in the program.
 inline constexpr char PRODUCT_NAME[] = "Lumeric Server";
@@ -29,15 +30,19 @@ inline constexpr int EXIT_INCOMPLETE =
     2;  // the installation was touched, the update is not complete
 
 // What a stage gives the run: go on, or stop with the exit status and the
-// text for the error box (null: stop without a message).
+// text for the error box (empty: stop without a message).
 struct RunOutcome {
   bool stop;
-  const char* message;
   int exitStatus;
+  ComposedText message;
 };
 
-inline constexpr RunOutcome GO_ON{false, nullptr, EXIT_UPDATED};
+inline constexpr RunOutcome GO_ON{false, EXIT_UPDATED, {}};
 
-constexpr RunOutcome stopRun(const char* message, int exitStatus = EXIT_UNCHANGED) {
-  return RunOutcome{true, message, exitStatus};
+// A stop with message (null: none), which fits the buffer.
+inline RunOutcome stopRun(const char* message, int exitStatus = EXIT_UNCHANGED) {
+  RunOutcome outcome{true, exitStatus, {}};
+  if (message != nullptr)
+    (void)std::snprintf(outcome.message, sizeof outcome.message, "%s", message);
+  return outcome;
 }

@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "installer/ansi_text.h"
 #include "installer/copy_commands.h"
+#include "installer/update_checks.h"
 #include "platform/platform.h"
 
 namespace {
@@ -16,6 +18,9 @@ constexpr char NO_COMPILER_MESSAGE[] =
 constexpr char BAD_COMPILER_MESSAGE[] =
     "The compiler name in the QDXCOMP environment variable cannot be used to copy files.\n\n"
     "Mendrel2 installation cannot continue.";
+constexpr char NOT_COPIED_MESSAGE[] =
+    "The Mendrel2 file \"%s\" was not copied into the installation.\n\n"
+    "The Service Level has not been changed. Mendrel2 installation did not complete.";
 constexpr char COPY_FAILED_MESSAGE[] =
     "Failed to copy the Mendrel2 files into the installation directory.\n\n"
     "The Service Level has not been changed. Mendrel2 installation did not complete.";
@@ -30,6 +35,17 @@ const char* compilerDirFor(const char* compiler) {
 bool runCopy(const char* command) {
   const int status = platform::runCommand(command);
   return status == 0 || status == 1;
+}
+
+// All three run, in order, whatever the one before achieved; true when every one succeeded.
+bool runCopies(const char* destination, const char* compilerDir, const char* installedNlv) {
+  ComposedText command;
+  const bool commonCopied = composeCommonCommand(destination, command) && runCopy(command);
+  const bool compilerCopied =
+      composeCompilerCommand(compilerDir, destination, command) && runCopy(command);
+  const bool languageCopied =
+      composeLanguageCommand(installedNlv, destination, command) && runCopy(command);
+  return commonCopied && compilerCopied && languageCopied;
 }
 
 }  // namespace
@@ -48,14 +64,16 @@ RunOutcome deployPayload(const InstallRecord& record) {
     return stopRun(BAD_COMPILER_MESSAGE);
   }
 
-  // All three run, in order, whatever the one before achieved.
-  const bool commonCopied = composeCommonCommand(destination, command) && runCopy(command);
-  const bool compilerCopied =
-      composeCompilerCommand(compilerDir, destination, command) && runCopy(command);
-  const bool languageCopied =
-      composeLanguageCommand(record.installedNlv, destination, command) && runCopy(command);
-  if (!(commonCopied && compilerCopied && languageCopied)) {
-    return stopRun(COPY_FAILED_MESSAGE, EXIT_INCOMPLETE);
+  const PayloadTree trees[3] = {
+      {"Common", ""}, {compilerDir, compilerDir}, {record.installedNlv, ""}};
+  PayloadListing listing;
+  const RunOutcome outcome = checkUpdateCanComplete(destination, trees, &listing);
+  if (outcome.stop) return outcome;
+
+  const bool copied = runCopies(destination, compilerDir, record.installedNlv);
+  if (const PayloadItem* missing = firstItemNotInPlace(listing)) {
+    return stopRunNaming(NOT_COPIED_MESSAGE, listing.destinationOf(*missing), EXIT_INCOMPLETE);
   }
+  if (!copied) return stopRun(COPY_FAILED_MESSAGE, EXIT_INCOMPLETE);
   return GO_ON;
 }

@@ -8,7 +8,7 @@
 namespace {
 
 int endRun(const RunOutcome& outcome) {
-  if (outcome.message != nullptr) showError(outcome.message);
+  if (outcome.message[0] != '\0') showError(outcome.message);
   return outcome.exitStatus;
 }
 

@@ -16,6 +16,26 @@ inline constexpr unsigned long TYPE_STRING = 1;         // REG_SZ
 inline constexpr unsigned int BOX_ERROR = 0x10;         // MB_ICONERROR
 inline constexpr unsigned int BOX_CONFIRM = 0x131;  // MB_OKCANCEL | MB_ICONWARNING | MB_DEFBUTTON2
 inline constexpr int ANSWER_OK = 1;                 // IDOK
+inline constexpr long RESULT_FILE_NOT_FOUND = 2;    // ERROR_FILE_NOT_FOUND
+inline constexpr long RESULT_NO_MORE_FILES = 18;    // ERROR_NO_MORE_FILES
+inline constexpr unsigned long ATTRIBUTE_HIDDEN = 0x2;   // FILE_ATTRIBUTE_HIDDEN
+inline constexpr unsigned long ATTRIBUTE_SYSTEM = 0x4;   // FILE_ATTRIBUTE_SYSTEM
+inline constexpr unsigned long ATTRIBUTE_FOLDER = 0x10;  // FILE_ATTRIBUTE_DIRECTORY
+
+// What the file system tells of a file or a folder.
+struct FileFacts {
+  unsigned long attributes;
+  unsigned long long size;       // in bytes
+  unsigned long long writeTime;  // last write, in 100-ns ticks since 1601
+};
+
+// A name found in a folder, with its facts.
+struct FoundFile {
+  char name[260];
+  FileFacts facts;
+};
+
+using SearchHandle = void*;
 
 // RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, access): 0 with *key set, or the error code.
 [[nodiscard]] long openMachineKey(const char* path, unsigned long access, KeyHandle* key);
@@ -42,6 +62,34 @@ int messageBox(const char* text, const char* caption, unsigned int type);
 // IsDBCSLeadByte(byte): true when byte begins a double-byte character in the
 // ANSI code page, so that the byte after it is part of the same character.
 [[nodiscard]] bool isLeadByte(char byte);
+
+// CharUpperBuffA(text, length): text in upper case, as Windows compares file names.
+void upperCase(char* text, unsigned long length);
+
+// GetCurrentDirectoryA(size, buffer): true when the whole path fit buffer.
+[[nodiscard]] bool currentDirectory(char* buffer, unsigned long size);
+
+// GetFileAttributesExA(path, GetFileExInfoStandard): true with *facts set, false
+// when nothing can be read at path.
+[[nodiscard]] bool fileFacts(const char* path, FileFacts* facts);
+
+// FindFirstFileA(pattern): 0 with *search and *found set, or the error code.
+[[nodiscard]] long findFirstFile(const char* pattern, SearchHandle* search, FoundFile* found);
+
+// FindNextFileA(search): 0 with *found set, RESULT_NO_MORE_FILES after the last, or the error code.
+[[nodiscard]] long findNextFile(SearchHandle search, FoundFile* found);
+
+// FindClose(search).
+void findClose(SearchHandle search);
+
+// CreateFileA(path, GENERIC_WRITE, every share mode, OPEN_EXISTING) closed at
+// once: true when the existing file can be opened for writing. Changes nothing.
+[[nodiscard]] bool canOpenForWriting(const char* path);
+
+// GetDiskFreeSpaceExA(directory) and GetDiskFreeSpaceA on its volume's root:
+// true with the bytes free to the caller and the cluster size.
+[[nodiscard]] bool volumeSpace(const char* directory, unsigned long long* freeBytes,
+                               unsigned long long* clusterBytes);
 
 // system(commandLine): the command interpreter's exit status, -1 when none could be started.
 [[nodiscard]] int runCommand(const char* commandLine);

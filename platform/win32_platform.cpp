@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/platform.h"
 
@@ -15,7 +16,32 @@ static_assert(TYPE_STRING == REG_SZ);
 static_assert(BOX_ERROR == MB_ICONERROR);
 static_assert(BOX_CONFIRM == (MB_OKCANCEL | MB_ICONWARNING | MB_DEFBUTTON2));
 static_assert(ANSWER_OK == IDOK);
+static_assert(RESULT_FILE_NOT_FOUND == ERROR_FILE_NOT_FOUND);
+static_assert(RESULT_NO_MORE_FILES == ERROR_NO_MORE_FILES);
+static_assert(ATTRIBUTE_HIDDEN == FILE_ATTRIBUTE_HIDDEN);
+static_assert(ATTRIBUTE_SYSTEM == FILE_ATTRIBUTE_SYSTEM);
+static_assert(ATTRIBUTE_FOLDER == FILE_ATTRIBUTE_DIRECTORY);
 static_assert(sizeof(unsigned long) == sizeof(DWORD));
+static_assert(sizeof(FoundFile::name) == sizeof(WIN32_FIND_DATAA::cFileName));
+
+namespace {
+
+unsigned long long joined(DWORD high, DWORD low) {
+  return (static_cast<unsigned long long>(high) << 32) | low;
+}
+
+FileFacts factsOf(DWORD attributes, DWORD sizeHigh, DWORD sizeLow, const FILETIME& written) {
+  return FileFacts{attributes, joined(sizeHigh, sizeLow),
+                   joined(written.dwHighDateTime, written.dwLowDateTime)};
+}
+
+void fill(const WIN32_FIND_DATAA& data, FoundFile* found) {
+  std::memcpy(found->name, data.cFileName, sizeof found->name);
+  found->facts =
+      factsOf(data.dwFileAttributes, data.nFileSizeHigh, data.nFileSizeLow, data.ftLastWriteTime);
+}
+
+}  // namespace
 
 long openMachineKey(const char* path, unsigned long access, KeyHandle* key) {
   HKEY handle = nullptr;
@@ -42,6 +68,63 @@ int messageBox(const char* text, const char* caption, unsigned int type) {
 const char* environmentValue(const char* name) { return std::getenv(name); }
 
 bool isLeadByte(char byte) { return IsDBCSLeadByte(static_cast<BYTE>(byte)) != FALSE; }
+
+void upperCase(char* text, unsigned long length) { CharUpperBuffA(text, length); }
+
+bool currentDirectory(char* buffer, unsigned long size) {
+  const DWORD length = GetCurrentDirectoryA(size, buffer);
+  return length != 0 && length < size;
+}
+
+bool fileFacts(const char* path, FileFacts* facts) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) return false;
+  *facts =
+      factsOf(data.dwFileAttributes, data.nFileSizeHigh, data.nFileSizeLow, data.ftLastWriteTime);
+  return true;
+}
+
+long findFirstFile(const char* pattern, SearchHandle* search, FoundFile* found) {
+  WIN32_FIND_DATAA data;
+  const HANDLE handle = FindFirstFileA(pattern, &data);
+  *search = handle;
+  if (handle == INVALID_HANDLE_VALUE) return static_cast<long>(GetLastError());
+  fill(data, found);
+  return RESULT_SUCCESS;
+}
+
+long findNextFile(SearchHandle search, FoundFile* found) {
+  WIN32_FIND_DATAA data;
+  if (!FindNextFileA(search, &data)) return static_cast<long>(GetLastError());
+  fill(data, found);
+  return RESULT_SUCCESS;
+}
+
+void findClose(SearchHandle search) { FindClose(search); }
+
+bool canOpenForWriting(const char* path) {
+  const HANDLE file =
+      CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(file);
+  return true;
+}
+
+bool volumeSpace(const char* directory, unsigned long long* freeBytes,
+                 unsigned long long* clusterBytes) {
+  ULARGE_INTEGER available;
+  char root[MAX_PATH];
+  DWORD sectorsPerCluster = 0, bytesPerSector = 0, freeClusters = 0, clusters = 0;
+  if (!GetDiskFreeSpaceExA(directory, &available, nullptr, nullptr) ||
+      !GetVolumePathNameA(directory, root, sizeof root) ||
+      !GetDiskFreeSpaceA(root, &sectorsPerCluster, &bytesPerSector, &freeClusters, &clusters)) {
+    return false;
+  }
+  *freeBytes = available.QuadPart;
+  *clusterBytes = static_cast<unsigned long long>(sectorsPerCluster) * bytesPerSector;
+  return true;
+}
 
 int runCommand(const char* commandLine) { return std::system(commandLine); }
 

@@ -3,7 +3,7 @@
 # machine lacks. Safe to run again: it installs nothing that is already there.
 set -euo pipefail
 
-packages=(cmake g++ make libgtest-dev python3 g++-mingw-w64-i686 gcc-mingw-w64-i686
+packages=(cmake g++ make libgtest-dev python3 g++-mingw-w64-i686 gcc-mingw-w64-i686 gcc-mingw-w64-x86-64 locales
           wine wine64 wine32:i386 xvfb xdotool imagemagick clang clang-tidy clang-format
           libclang-rt-14-dev)
 

@@ -24,6 +24,15 @@ KEY = r"Software\Kestrade\Lumeric Server\4.5"
 CAPTION = "Lumeric Server 4.5 Mendrel2"
 REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD = 1, 2, 3, 4
 
+# Where the kernel runs no 32-bit code, Wine's 32-bit side runs under qemu-i386
+# and each 32-bit process takes about a minute to start. The bench then starts
+# only setup.exe itself as a 32-bit process: the probe is a 64-bit program run
+# by Wine's 64-bit loader, and the copies go through the 64-bit cmd.exe and
+# xcopy. Elsewhere setup.exe starts the 32-bit ones, as on Windows.
+EMULATED_I386 = Path("/proc/sys/fs/binfmt_misc/qemu-i386").exists()
+WINE64 = "/usr/lib/wine/wine64" if Path("/usr/lib/wine/wine64").exists() else "wine"
+SECONDS = 300 if EMULATED_I386 else 60  # bound of one wait for setup.exe
+
 BUILD = Path(os.environ.get("SETUP_BUILD_DIR", Path(__file__).resolve().parents[2] / "build/windows"))
 SETUP_EXE = BUILD / "setup.exe"
 PROBE_EXE = BUILD / "tests/e2e/probe.exe"
@@ -106,11 +115,19 @@ def create_prefix():
     shutil.rmtree(PREFIX, ignore_errors=True)
     PREFIX.parent.mkdir(parents=True, exist_ok=True)
     env = wine_environment()
-    status, output = run_bounded(["wineboot", "-i"], env, timeout=240,
+    status, output = run_bounded(["wineboot", "-i"], env, timeout=1500,
                                  output=PREFIX.parent / "wineboot.log")
     run_bounded(["wineserver", "-w"], env, timeout=120)
     if status != 0 or not (PREFIX / "system.reg").exists():
         raise SystemExit(f"wineboot failed ({status}):\n{output}")
+    if EMULATED_I386:
+        # Wine takes ComSpec from the registry, not from the caller's environment.
+        status, output = run_bounded(
+            [WINE64, "reg", "add", r"HKLM\System\CurrentControlSet\Control\Session Manager\Environment",
+             "/v", "ComSpec", "/t", "REG_EXPAND_SZ", "/d", r"%SystemRoot%\sysnative\cmd.exe", "/f"], env)
+        run_bounded(["wineserver", "-w"], env, timeout=120)
+        if status != 0:
+            raise SystemExit(f"setting ComSpec failed ({status}):\n{output}")
     print(f"Wine prefix ready: {PREFIX}")
 
 
@@ -155,7 +172,7 @@ class Run:
     def __init__(self, proc, output_path):
         self.proc, self.output_path = proc, output_path
 
-    def wait(self, timeout=60):
+    def wait(self, timeout=SECONDS * 2):
         try:
             return self.proc.wait(timeout=timeout)
         except subprocess.TimeoutExpired:
@@ -198,7 +215,7 @@ class Bench:
     # The registry, through the probe, as setup.exe's ANSI calls see it.
 
     def probe(self, *args, timeout=60):
-        status, output = run_bounded(["wine", str(PROBE_EXE), *args], self.env(), timeout=timeout)
+        status, output = run_bounded([WINE64, str(PROBE_EXE), *args], self.env(), timeout=timeout)
         if status != 0:
             raise AssertionError(f"probe {args[0]} failed ({status}): {output}")
         return output.strip().splitlines()[-1] if output.strip() else ""
@@ -252,7 +269,7 @@ class Bench:
         self.runs.append(run)
         return run
 
-    def read_box(self, timeout_ms=20000):
+    def read_box(self, timeout_ms=SECONDS * 1000):
         """The box on the screen: its text and its buttons, or None when none came."""
         box = json.loads(self.probe("box", CAPTION, str(timeout_ms), timeout=timeout_ms / 1000 + 60))
         if not box["found"]:

@@ -7,9 +7,14 @@
 
 #include "platform/platform.h"
 
+namespace platform {
+bool isLeadByte(char byte);
+}
+
 namespace {
 
 constexpr long FILE_NOT_FOUND = 2;
+constexpr long PATH_NOT_FOUND = 3;
 constexpr long ACCESS_DENIED = 5;
 constexpr long INVALID_HANDLE = 6;
 constexpr unsigned char SCRIBBLE = 0xCC;
@@ -34,17 +39,140 @@ bool allows(platform::KeyHandle key, unsigned long access) {
   return index != 0 && fake.handleAccess[index - 1] == access;
 }
 
+// What Windows compares file names by: upper case, byte by byte, passing over
+// the trail bytes of double-byte characters.
+std::string upper(const std::string& text) {
+  std::string result = text;
+  for (std::size_t i = 0; i < result.size(); ++i) {
+    if (platform::isLeadByte(result[i])) {
+      ++i;
+    } else if (result[i] >= 'a' && result[i] <= 'z') {
+      result[i] = static_cast<char>(result[i] - 'a' + 'A');
+    }
+  }
+  return result;
+}
+
+// Where the last backslash of path stands that is a character of its own, or npos.
+std::size_t lastSeparator(const std::string& path) {
+  std::size_t last = std::string::npos;
+  for (std::size_t i = 0; i < path.size(); ++i) {
+    if (path[i] == '\\') last = i;
+    if (platform::isLeadByte(path[i])) ++i;
+  }
+  return last;
+}
+
+// The full path without a trailing backslash, relative paths below the current directory.
+std::string absolute(std::string path) {
+  const bool rooted = path.size() >= 2 && (path[1] == ':' || path.rfind("\\\\", 0) == 0);
+  if (!rooted) path = fake.currentDirectory + "\\" + path;
+  while (path.size() > 3 && lastSeparator(path) == path.size() - 1) path.pop_back();
+  return path;
+}
+
+std::string parentOf(const std::string& path) {
+  const std::size_t slash = lastSeparator(path);
+  return slash == std::string::npos ? "" : path.substr(0, slash);
+}
+
+std::string nameOf(const std::string& path) { return path.substr(lastSeparator(path) + 1); }
+
+std::vector<const FakeFile*> childrenOf(const std::string& folder) {
+  std::vector<const FakeFile*> children;
+  const std::string key = upper(folder);
+  for (const auto& [path, file] : fake.files) {
+    if (upper(parentOf(file.path)) == key) children.push_back(&file);
+  }
+  return children;
+}
+
+// Copies source's tree into destination as xcopy /E /I does.
+void copyTree(const std::string& source, const std::string& destination) {
+  addFile(destination + "\\");
+  for (const FakeFile* child : childrenOf(source)) {
+    const FakeFile file = *child;
+    const std::string target = destination + "\\" + nameOf(file.path);
+    if (file.isFolder) {
+      copyTree(file.path, target);
+      continue;
+    }
+    const FakeFile* existing = findFile(target);
+    if ((file.attributes & 0x6) != 0 ||
+        (existing != nullptr && (existing->locked || existing->isFolder))) {
+      continue;
+    }
+    FakeFile& copy = addFile(target, file.size, file.writeTime);
+    copy.attributes = file.attributes;
+  }
+}
+
+int runXcopy(const std::string& command) {
+  const std::string prefix = "xcopy /E /I ";
+  const std::size_t quote = command.find(" \"");
+  if (command.rfind(prefix, 0) != 0 || quote == std::string::npos) return 4;
+  const std::string source = command.substr(prefix.size(), quote - prefix.size());
+  const FakeFile* folder = findFile(source);
+  if (folder == nullptr || !folder->isFolder) return 4;
+  copyTree(absolute(source), absolute(command.substr(quote + 2, command.size() - quote - 3)));
+  return 0;
+}
+
+std::vector<std::vector<platform::FoundFile>> searches;
+
+platform::FileFacts factsOf(const FakeFile& file) {
+  return platform::FileFacts{file.attributes | (file.isFolder ? 0x10UL : 0UL), file.size,
+                             file.writeTime};
+}
+
+platform::FoundFile found(const std::string& name, const platform::FileFacts& facts) {
+  platform::FoundFile result{};
+  std::snprintf(result.name, sizeof result.name, "%s", name.c_str());
+  result.facts = facts;
+  return result;
+}
+
 }  // namespace
+
+FakeFile& addFile(const std::string& path, unsigned long long size, unsigned long long time) {
+  const bool isFolder = !path.empty() && lastSeparator(path) == path.size() - 1;
+  const std::string full = absolute(path);
+  const std::string parent = parentOf(full);
+  if (parent.size() > 2 && findFile(parent) == nullptr) addFile(parent + "\\");
+  FakeFile& file = fake.files[upper(full)];
+  if (file.path.empty()) file.path = full;
+  file.isFolder = isFolder;
+  file.size = isFolder ? 0 : size;
+  file.writeTime = time;
+  return file;
+}
+
+FakeFile* findFile(const std::string& path) {
+  const auto file = fake.files.find(upper(absolute(path)));
+  return file == fake.files.end() ? nullptr : &file->second;
+}
+
+void addInstallation(const std::string& installDir, const std::string& compilerDir,
+                     const std::string& installedNlv) {
+  addFile(lastSeparator(installDir) == installDir.size() - 1 ? installDir : installDir + "\\");
+  addFile("Common\\common.dat", 100, 11);
+  addFile(compilerDir + "\\compiler.dat", 200, 22);
+  addFile(installedNlv + "\\language.dat", 300, 33);
+}
 
 FakeWindows& fakeWindows() { return fake; }
 
-void resetFakeWindows() { fake = FakeWindows{}; }
+void resetFakeWindows() {
+  fake = FakeWindows{};
+  searches.clear();
+}
 
 void registerProduct(const std::string& installDir, const std::string& installedNlv,
                      const std::string& serviceLevel) {
   fake.values["InstallDir"] = installDir + '\0';
   fake.values["Installed NLV"] = installedNlv + '\0';
   fake.values["ServiceLevel"] = serviceLevel + '\0';
+  addInstallation(installDir, "MS60", installedNlv);
 }
 
 std::vector<std::string> queriedValues() {
@@ -134,10 +262,72 @@ bool isLeadByte(char byte) {
 int runCommand(const char* commandLine) {
   fake.calls.push_back("system " + std::string(commandLine));
   fake.commands.push_back(commandLine);
-  if (fake.commandResults.empty()) return 0;
-  const int result = fake.commandResults.front();
-  fake.commandResults.erase(fake.commandResults.begin());
+  int result = runXcopy(commandLine);
+  if (!fake.commandResults.empty()) {
+    result = fake.commandResults.front();
+    fake.commandResults.erase(fake.commandResults.begin());
+  }
+  if (fake.commands.size() == 3 && fake.afterCopies) fake.afterCopies(fake);
   return result;
+}
+
+void upperCase(char* text, unsigned long length) {
+  const std::string result = upper(std::string(text, length));
+  std::memcpy(text, result.data(), length);
+}
+
+bool currentDirectory(char* buffer, unsigned long size) {
+  if (fake.currentDirectory.size() >= size) return false;
+  std::memcpy(buffer, fake.currentDirectory.c_str(), fake.currentDirectory.size() + 1);
+  return true;
+}
+
+bool fileFacts(const char* path, FileFacts* facts) {
+  const FakeFile* file = findFile(path);
+  if (file == nullptr) return false;
+  *facts = factsOf(*file);
+  return true;
+}
+
+// Like FindFirstFileA on "folder\*": "." and ".." first, then the folder's entries.
+long findFirstFile(const char* pattern, SearchHandle* search, FoundFile* first) {
+  std::string folder = pattern;
+  if (folder.size() < 2 || folder.compare(folder.size() - 2, 2, "\\*") != 0) return FILE_NOT_FOUND;
+  folder.resize(folder.size() - 2);
+  const FakeFile* file = findFile(folder);
+  *search = nullptr;
+  if (file == nullptr || !file->isFolder) return PATH_NOT_FOUND;
+  if (file->unreadable) return ACCESS_DENIED;
+  std::vector<FoundFile> entries = {found(".", factsOf(*file)), found("..", factsOf(*file))};
+  for (const FakeFile* child : childrenOf(file->path)) {
+    entries.push_back(found(nameOf(child->path), factsOf(*child)));
+  }
+  searches.push_back(entries);
+  *search = reinterpret_cast<SearchHandle>(searches.size());
+  return findNextFile(*search, first);
+}
+
+long findNextFile(SearchHandle search, FoundFile* next) {
+  auto& entries = searches.at(reinterpret_cast<std::uintptr_t>(search) - 1);
+  if (entries.empty()) return RESULT_NO_MORE_FILES;
+  *next = entries.front();
+  entries.erase(entries.begin());
+  return RESULT_SUCCESS;
+}
+
+void findClose(SearchHandle search) {
+  searches.at(reinterpret_cast<std::uintptr_t>(search) - 1).clear();
+}
+
+bool canOpenForWriting(const char* path) {
+  const FakeFile* file = findFile(path);
+  return file != nullptr && !file->isFolder && !file->locked;
+}
+
+bool volumeSpace(const char*, unsigned long long* freeBytes, unsigned long long* clusterBytes) {
+  *freeBytes = fake.freeBytes;
+  *clusterBytes = fake.clusterBytes;
+  return fake.volumeKnown;
 }
 
 }  // namespace platform

@@ -3,6 +3,7 @@
 // each logging the calls that the update makes.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -16,6 +17,17 @@ struct FakeBox {
   unsigned int type;
 };
 
+// A file or folder of the fake's file system.
+struct FakeFile {
+  std::string path;  // as spelled when it was made
+  bool isFolder = false;
+  unsigned long long size = 0;
+  unsigned long long writeTime = 0;
+  unsigned long attributes = 0;  // hidden 0x2, system 0x4
+  bool locked = false;           // read-only, or held open without write sharing
+  bool unreadable = false;       // a folder whose contents cannot be listed
+};
+
 struct FakeWindows {
   // The script.
   bool keyExists = true;
@@ -27,6 +39,16 @@ struct FakeWindows {
   std::optional<std::string> compiler;        // QDXCOMP
   std::vector<int> commandResults;            // system() results in turn; 0 once they run out
   unsigned int codePage = 1252;  // or 932, whose lead bytes are 0x81-0x9F and 0xE0-0xFC
+
+  // The file system, keyed by the upper-cased full path. A command
+  // "xcopy /E /I S "D"" copies as Wine's xcopy does (passing over hidden and
+  // system files and locked destinations) unless commandResults scripts it.
+  std::map<std::string, FakeFile> files;
+  std::string currentDirectory = "C:\\dist";
+  unsigned long long freeBytes = 1ULL << 40;
+  unsigned long long clusterBytes = 4096;
+  bool volumeKnown = true;
+  std::function<void(FakeWindows&)> afterCopies;  // runs after the third command
 
   // What the update did, in order: "open <path> <access>", "query <name> <size>",
   // "close <handle>", "box <type>", "getenv <name>", "system <line>",
@@ -46,9 +68,23 @@ struct FakeWindows {
 FakeWindows& fakeWindows();
 void resetFakeWindows();
 
-// Registers the three values as zero-terminated strings.
+// Registers the three values as zero-terminated strings, and makes the
+// installation and a distribution for the compiler MSVC.
 void registerProduct(const std::string& installDir, const std::string& installedNlv,
                      const std::string& serviceLevel);
+
+// Adds a file (size, write time) or, for a path ending in a backslash, a folder,
+// with every folder above it; a relative path is below currentDirectory.
+FakeFile& addFile(const std::string& path, unsigned long long size = 1,
+                  unsigned long long time = 1);
+
+// The entry at path, or null.
+FakeFile* findFile(const std::string& path);
+
+// Makes the folder installDir and, in the current directory, a distribution of
+// one file in each tree: Common, compilerDir and installedNlv.
+void addInstallation(const std::string& installDir, const std::string& compilerDir,
+                     const std::string& installedNlv);
 
 // Names that the update queried, in order.
 std::vector<std::string> queriedValues();

@@ -14,10 +14,12 @@ using Commands = std::vector<string>;
 class PayloadTest : public FakeWindowsTest {
  protected:
   // A fresh fake with the product registered at GA and QDXCOMP as given.
-  void prepare(const string& installDir, const string& installedNlv,
-               std::optional<string> compiler) {
+  void prepare(const string& installDir, const string& installedNlv, std::optional<string> compiler,
+               unsigned int codePage = 1252) {
     resetFakeWindows();
+    fake.codePage = codePage;
     registerProduct(installDir, installedNlv, "GA");
+    if (compiler && *compiler != "MSVC") addFile(*compiler + "\\compiler.dat");
     fake.compiler = std::move(compiler);
   }
 
@@ -53,13 +55,13 @@ TEST_F(PayloadTest, CommandLinesQuoteOnlyTheDestinations) {
        "MS60",
        {R"(xcopy /E /I Common "D:\Apps\Lumeric\")", R"(xcopy /E /I MS60 "D:\Apps\Lumeric\MS60")",
         R"(xcopy /E /I FR "D:\Apps\Lumeric\")"}},
-      {"names with spaces go unquoted",
+      {"only the destination may hold a space",
        "C:\\Program Files\\L\\",
-       "Simplified Chinese",
-       "Visual C",
+       "EN",
+       "MS60",
        {R"(xcopy /E /I Common "C:\Program Files\L\")",
-        R"(xcopy /E /I Visual C "C:\Program Files\L\Visual C")",
-        R"(xcopy /E /I Simplified Chinese "C:\Program Files\L\")"}},
+        R"(xcopy /E /I MS60 "C:\Program Files\L\MS60")",
+        R"(xcopy /E /I EN "C:\Program Files\L\")"}},
       {"932: double-byte names whose trail bytes are 0x5C, 0x5E and 0x7C",
        "C:\\T2\\Lum\x95\\",
        "\x83|",
@@ -71,8 +73,7 @@ TEST_F(PayloadTest, CommandLinesQuoteOnlyTheDestinations) {
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    prepare(row.installDir, row.installedNlv, row.compiler);
-    fake.codePage = row.codePage;
+    prepare(row.installDir, row.installedNlv, row.compiler, row.codePage);
     EXPECT_EQ(runUpdate(), 0);
     EXPECT_EQ(fake.commands, row.commands);
     EXPECT_TRUE(fake.boxes.empty());
@@ -92,6 +93,7 @@ TEST_F(PayloadTest, UnusableCompilerStopsBeforeAnyCopy) {
       {"not set", std::nullopt, expected::NO_COMPILER},
       {"empty", "", expected::NO_COMPILER},
       {"control character", "MS\t60", expected::BAD_COMPILER},
+      {"a space", "Visual C", expected::BAD_COMPILER},
       {"0x01", "MS\x01", expected::BAD_COMPILER},
       {"0x1F", "MS\x1f", expected::BAD_COMPILER},
       {"932: a bar", "MS|60", expected::BAD_COMPILER, 932},
@@ -104,8 +106,7 @@ TEST_F(PayloadTest, UnusableCompilerStopsBeforeAnyCopy) {
   }
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    prepare(installDir, "EN", row.compiler);
-    fake.codePage = row.codePage;
+    prepare(installDir, "EN", row.compiler, row.codePage);
     EXPECT_EQ(runUpdate(), 1);
     ASSERT_EQ(fake.boxes.size(), 1u);
     EXPECT_EQ(fake.boxes[0].text, row.message);
@@ -113,7 +114,10 @@ TEST_F(PayloadTest, UnusableCompilerStopsBeforeAnyCopy) {
     EXPECT_FALSE(touchedInstallation());
   }
 
-  EXPECT_EQ(runWith(installDir, "EN", string(249, 'c')), 0);
+  // An empty compiler tree, whose folder's path of 255 characters is short enough.
+  prepare(installDir, "EN", string(249, 'c'));
+  fake.files.erase(string("C:\\DIST\\") + string(249, 'C') + "\\COMPILER.DAT");
+  EXPECT_EQ(runUpdate(), 0);
   ASSERT_EQ(fake.commands.size(), 3u);
   EXPECT_EQ(fake.commands[1].size(), 519u);
 }

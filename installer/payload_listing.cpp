@@ -1,0 +1,230 @@
+#include "installer/payload_listing.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "installer/ansi_text.h"
+#include "platform/platform.h"
+
+namespace {
+
+constexpr char UNREADABLE_MESSAGE[] =
+    "The folder \"%s\" of the Mendrel2 distribution cannot be read. Check that the "
+    "distribution is complete and readable, then start setup.exe again.\n\n"
+    "Mendrel2 installation cannot continue.";
+constexpr char TOO_LONG_MESSAGE[] =
+    "The path \"%s\" of a Mendrel2 file in the installation would be longer than 259 "
+    "characters, which the copy cannot write. Reinstall Lumeric Server 4.5 in a folder "
+    "with a shorter path, then start setup.exe again.\n\n"
+    "Mendrel2 installation cannot continue.";
+
+// The ANSI file calls take paths of at most 259 characters.
+constexpr std::size_t LONGEST_PATH = 259;
+
+// FAT keeps write times in steps of 2 seconds.
+constexpr unsigned long long TIME_TOLERANCE = 2ULL * 10000000ULL;
+
+bool isFolder(const platform::FileFacts& facts) {
+  return (facts.attributes & platform::ATTRIBUTE_FOLDER) != 0;
+}
+
+// What xcopy without /H passes over.
+bool isHiddenOrSystem(const platform::FileFacts& facts) {
+  return (facts.attributes & (platform::ATTRIBUTE_HIDDEN | platform::ATTRIBUTE_SYSTEM)) != 0;
+}
+
+bool isDotEntry(const char* name) {
+  return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
+}
+
+// Grows *block to hold at least needed elements of size bytes; false when out of memory.
+template <typename T>
+bool reserve(T** block, std::size_t* capacity, std::size_t needed) {
+  if (needed <= *capacity) return true;
+  const std::size_t grown = std::max(needed, *capacity * 2 + 64);
+  void* moved = std::realloc(*block, grown * sizeof(T));
+  if (moved == nullptr) return false;
+  *block = static_cast<T*>(moved);
+  *capacity = grown;
+  return true;
+}
+
+bool appendText(PayloadListing* listing, const char* text, std::size_t* offset) {
+  const std::size_t size = std::strlen(text) + 1;
+  if (!reserve(&listing->text, &listing->textCapacity, listing->textSize + size)) return false;
+  std::memcpy(listing->text + listing->textSize, text, size);
+  *offset = listing->textSize;
+  listing->textSize += size;
+  return true;
+}
+
+// A path being built: text appended behind the fixed part, then taken back.
+struct PathBuffer {
+  ComposedText text;
+  std::size_t length;
+
+  bool append(const char* part) {
+    const std::size_t size = std::strlen(part);
+    if (length + size >= sizeof text) return false;
+    std::memcpy(text + length, part, size + 1);
+    length += size;
+    return true;
+  }
+  void cut(std::size_t at) {
+    length = at;
+    text[at] = '\0';
+  }
+};
+
+struct Lister {
+  PayloadListing* listing;
+  PathBuffer source, destination;
+  const char* failure = nullptr;  // the folder or destination that stopped the listing
+  const char* message = nullptr;
+
+  bool fail(const char* format, const char* path) {
+    message = format;
+    failure = path;
+    return false;
+  }
+
+  bool add(const platform::FileFacts& facts) {
+    if (characterCount(destination.text) > LONGEST_PATH) {
+      return fail(TOO_LONG_MESSAGE, destination.text);
+    }
+    PayloadItem item{0, 0, isFolder(facts), facts.size, facts.writeTime};
+    if (!reserve(&listing->items, &listing->capacity, listing->count + 1) ||
+        !appendText(listing, source.text, &item.source) ||
+        !appendText(listing, destination.text, &item.destination)) {
+      return fail(UNREADABLE_MESSAGE, source.text);
+    }
+    listing->items[listing->count++] = item;
+    return true;
+  }
+
+  // Lists what is below the folder at source into the folder at destination.
+  bool listFolder() {
+    const std::size_t sourceLength = source.length;
+    if (!source.append("\\*")) return fail(UNREADABLE_MESSAGE, source.text);
+    platform::SearchHandle search = nullptr;
+    platform::FoundFile found;
+    long result = platform::findFirstFile(source.text, &search, &found);
+    source.cut(sourceLength);
+    if (result == platform::RESULT_FILE_NOT_FOUND) return true;  // not even "." in it
+    if (result != platform::RESULT_SUCCESS) return fail(UNREADABLE_MESSAGE, source.text);
+    bool listed = listFound(found);
+    while (listed &&
+           (result = platform::findNextFile(search, &found)) == platform::RESULT_SUCCESS) {
+      listed = listFound(found);
+    }
+    platform::findClose(search);
+    if (listed && result != platform::RESULT_NO_MORE_FILES) {
+      return fail(UNREADABLE_MESSAGE, source.text);
+    }
+    return listed;
+  }
+
+  bool listFound(const platform::FoundFile& found) {
+    if (isDotEntry(found.name) || isHiddenOrSystem(found.facts)) return true;
+    const std::size_t sourceLength = source.length, destinationLength = destination.length;
+    if (!source.append("\\") || !source.append(found.name)) {
+      return fail(UNREADABLE_MESSAGE, source.text);
+    }
+    if (!destination.append("\\") || !destination.append(found.name)) {
+      return fail(TOO_LONG_MESSAGE, destination.text);
+    }
+    const bool listed = add(found.facts) && (!isFolder(found.facts) || listFolder());
+    if (listed) {
+      source.cut(sourceLength);
+      destination.cut(destinationLength);
+    }
+    return listed;
+  }
+
+  // One tree: its folder, when it lands in a subfolder of its own, and what is below it.
+  bool listTree(const PayloadTree& tree, const char* installDir) {
+    source.cut(0);
+    destination.cut(0);
+    if (!source.append(tree.source) || !destination.append(installDir)) {
+      return fail(UNREADABLE_MESSAGE, tree.source);
+    }
+    if (tree.subfolder[0] == '\0') {
+      destination.cut(destination.length - 1);  // items add their own backslash
+      return listFolder();
+    }
+    if (!destination.append(tree.subfolder)) return fail(TOO_LONG_MESSAGE, destination.text);
+    return add(platform::FileFacts{platform::ATTRIBUTE_FOLDER, 0, 0}) && listFolder();
+  }
+};
+
+// Where two trees give one destination, the later copy's item is the one that
+// lands. Destinations are compared in upper case, as Windows compares names.
+bool keepLastOfEachDestination(PayloadListing* listing) {
+  const std::size_t count = listing->count;
+  auto* keys = static_cast<char*>(std::malloc(listing->textSize + 1));
+  auto* order = static_cast<std::size_t*>(std::malloc((count + 1) * sizeof(std::size_t)));
+  auto* replaced = static_cast<bool*>(std::calloc(count + 1, sizeof(bool)));
+  const bool allocated = keys != nullptr && order != nullptr && replaced != nullptr;
+  if (allocated) {
+    std::memcpy(keys, listing->text, listing->textSize);
+    platform::upperCase(keys, static_cast<unsigned long>(listing->textSize));
+    const PayloadItem* items = listing->items;
+    auto keyOf = [&](std::size_t i) { return keys + items[i].destination; };
+    for (std::size_t i = 0; i < count; ++i) order[i] = i;
+    std::sort(order, order + count, [&](std::size_t a, std::size_t b) {
+      const int compared = std::strcmp(keyOf(a), keyOf(b));
+      return compared < 0 || (compared == 0 && a < b);
+    });
+    // Sorted this way, an item followed by its own key is one a later tree replaces.
+    for (std::size_t i = 0; i + 1 < count; ++i) {
+      replaced[order[i]] = std::strcmp(keyOf(order[i]), keyOf(order[i + 1])) == 0;
+    }
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+      if (!replaced[i]) listing->items[kept++] = listing->items[i];
+    }
+    listing->count = kept;
+  }
+  std::free(keys);
+  std::free(order);
+  std::free(replaced);
+  return allocated;
+}
+
+bool isInPlace(const PayloadListing& listing, const PayloadItem& item) {
+  platform::FileFacts facts;
+  if (!platform::fileFacts(listing.destinationOf(item), &facts)) return false;
+  if (isFolder(facts) || item.isFolder) return isFolder(facts) == item.isFolder;
+  const unsigned long long apart = facts.writeTime > item.writeTime
+                                       ? facts.writeTime - item.writeTime
+                                       : item.writeTime - facts.writeTime;
+  return facts.size == item.size && apart <= TIME_TOLERANCE;
+}
+
+}  // namespace
+
+PayloadListing::~PayloadListing() {
+  std::free(items);
+  std::free(text);
+}
+
+RunOutcome listPayload(const PayloadTree (&trees)[3], const char* installDir,
+                       PayloadListing* listing) {
+  Lister lister{listing, {}, {}};
+  for (const PayloadTree& tree : trees) {
+    if (!lister.listTree(tree, installDir)) {
+      return stopRunNaming(lister.message, lister.failure);
+    }
+  }
+  if (!keepLastOfEachDestination(listing))
+    return stopRunNaming(UNREADABLE_MESSAGE, trees[0].source);
+  return GO_ON;
+}
+
+const PayloadItem* firstItemNotInPlace(const PayloadListing& listing) {
+  for (std::size_t i = 0; i < listing.count; ++i) {
+    if (!isInPlace(listing, listing.items[i])) return &listing.items[i];
+  }
+  return nullptr;
+}
