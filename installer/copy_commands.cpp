@@ -1,6 +1,7 @@
 #include "installer/copy_commands.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "installer/ansi_text.h"
 
@@ -14,11 +15,16 @@ bool fitsCommand(int length) {
   return length >= 0 && static_cast<std::size_t>(length) < COMPOSED_SIZE;
 }
 
-}  // namespace
-
 // A lead byte at the end would take the space or quote after the word for its trail byte.
 bool isSafeUnquotedWord(const char* word) {
   return !holdsAnyOf(word, SHELL_SPECIAL) && !endsInLoneLeadByte(word);
+}
+
+}  // namespace
+
+bool isPlainFolderName(const char* name) {
+  const bool onlyDots = std::strspn(name, ".") == std::strlen(name);
+  return isSafeUnquotedWord(name) && !holdsAnyOf(name, "\\/:*?") && !onlyDots;
 }
 
 bool composeCommonCommand(const char* destination, ComposedText& command) {

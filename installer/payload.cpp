@@ -59,7 +59,7 @@ RunOutcome deployPayload(const InstallRecord& record) {
   static_assert(sizeof destination >= sizeof record.installDir);
   std::memcpy(destination, record.installDir, sizeof record.installDir);
   ComposedText command;
-  if (!isSafeUnquotedWord(compilerDir) ||
+  if (!isPlainFolderName(compilerDir) ||
       !composeCompilerCommand(compilerDir, destination, command)) {
     return stopRun(BAD_COMPILER_MESSAGE);
   }

@@ -65,7 +65,7 @@ bool makeInstallDir(char (&installDir)[LONG_VALUE_SIZE]) {
 // interpreter; empty, the copy would take the installation for its source.
 bool isUsableLanguage(const InstallRecord& record) {
   ComposedText command;
-  return record.installedNlv[0] != '\0' && isSafeUnquotedWord(record.installedNlv) &&
+  return record.installedNlv[0] != '\0' && isPlainFolderName(record.installedNlv) &&
          composeLanguageCommand(record.installedNlv, record.installDir, command);
 }
 

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -47,6 +48,55 @@ std::optional<string> pickCompiler(FuzzedDataProvider& input) {
   }
 }
 
+// The registered text as the program must take it: up to its first zero byte.
+string text(const FakeWindows& fake, const char* name) {
+  const string& bytes = fake.values.at(name);
+  return bytes.substr(0, bytes.find('\0'));
+}
+
+bool endsInBackslash(const string& text, unsigned int codePage);
+
+// A file of the distribution that a complete update puts at destination.
+struct PayloadFile {
+  string destination;
+  unsigned long long size;
+};
+
+// The installation folder and the three trees, each there or not, with a file of
+// the fuzzer's size (hidden, system, or locked at its destination) in each tree,
+// the volume's room, and a copy that leaves the first file out.
+std::vector<PayloadFile> scriptFiles(FuzzedDataProvider& input, FakeWindows& fake) {
+  std::vector<PayloadFile> payload;
+  if (fake.values.count("InstallDir") == 0 || fake.values.count("Installed NLV") == 0 ||
+      !fake.compiler) {
+    return payload;
+  }
+  string installDir = text(fake, "InstallDir");
+  if (!endsInBackslash(installDir, fake.codePage)) installDir += '\\';
+  if (input.ConsumeBool() || input.ConsumeBool()) addFile(installDir);
+  const string compiler = *fake.compiler == "MSVC" ? "MS60" : fake.compiler->c_str();
+  const string trees[3][2] = {{"Common", installDir},
+                              {compiler, installDir + compiler + "\\"},
+                              {text(fake, "Installed NLV"), installDir}};
+  for (const auto& [source, destination] : trees) {
+    if (source.empty() || !(input.ConsumeBool() || input.ConsumeBool())) continue;
+    const string name = "f" + std::to_string(payload.size() + fake.files.size()) + ".dat";
+    const auto size = input.ConsumeIntegralInRange<unsigned long long>(0, 1 << 20);
+    FakeFile& file = addFile(source + "\\" + name, size, 7);
+    file.attributes = input.PickValueInArray({0UL, 0UL, 0x2UL, 0x4UL});
+    if (file.attributes == 0) payload.push_back({destination + name, size});
+    if (input.ConsumeBool()) addFile(destination + name, size / 2).locked = input.ConsumeBool();
+  }
+  fake.freeBytes = input.ConsumeBool() ? 1ULL << 40 : input.ConsumeIntegralInRange(0, 1 << 22);
+  fake.clusterBytes = input.PickValueInArray({1ULL, 512ULL, 4096ULL});
+  if (!payload.empty() && input.ConsumeBool()) {
+    fake.afterCopies = [gone = payload[0].destination](FakeWindows&) {
+      if (FakeFile* file = findFile(gone)) file->size += 1;
+    };
+  }
+  return payload;
+}
+
 void script(FuzzedDataProvider& input, FakeWindows& fake) {
   fake.codePage = input.ConsumeBool() ? 932 : 1252;
   fake.keyExists = input.ConsumeBool() || input.ConsumeBool();
@@ -63,12 +113,6 @@ void script(FuzzedDataProvider& input, FakeWindows& fake) {
   for (int i = 0; i < 3; ++i) {
     fake.commandResults.push_back(input.PickValueInArray({0, 1, 2, 4, 5, -1}));
   }
-}
-
-// The registered text as the program must take it: up to its first zero byte.
-string text(const FakeWindows& fake, const char* name) {
-  const string& bytes = fake.values.at(name);
-  return bytes.substr(0, bytes.find('\0'));
 }
 
 // True when text's last character is a backslash on the fake's code page: on 932
@@ -103,7 +147,8 @@ void checkCommands(const FakeWindows& fake) {
       "third command");
 }
 
-void checkOutcome(const FakeWindows& fake, int status, const std::vector<int>& commandResults) {
+void checkOutcome(const FakeWindows& fake, int status, const std::vector<int>& commandResults,
+                  const std::vector<PayloadFile>& payload) {
   const bool levelWritten = fake.written.count("ServiceLevel") == 1;
   bool allCopied = fake.commands.size() == 3;
   for (const int result : commandResults) allCopied = allCopied && (result == 0 || result == 1);
@@ -112,6 +157,11 @@ void checkOutcome(const FakeWindows& fake, int status, const std::vector<int>& c
   if (status == 1) require(!touchedInstallation(), "status 1 changes nothing");
   require(status == 0 || !levelWritten, "a written level means status 0");
   if (status == 0) {
+    for (const PayloadFile& file : payload) {
+      const FakeFile* copy = findFile(file.destination);
+      require(copy != nullptr && !copy->isFolder && copy->size == file.size,
+              "status 0 means every payload file is in place");
+    }
     require(levelWritten && fake.written.at("ServiceLevel") == string("2\0\0\0", 4),
             "status 0 means the level was recorded");
   }
@@ -127,11 +177,12 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
   resetFakeWindows();
   FakeWindows& fake = fakeWindows();
   script(input, fake);
+  const std::vector<PayloadFile> payload = scriptFiles(input, fake);
   const std::vector<int> commandResults = fake.commandResults;
 
   const int status = runUpdate();
 
   checkCommands(fake);
-  checkOutcome(fake, status, commandResults);
+  checkOutcome(fake, status, commandResults, payload);
   return 0;
 }

@@ -1,5 +1,6 @@
 // Deploying the payload: the command lines byte for byte, the checks made before
 // the first copy, and what the copies' results mean for the level and the status.
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -94,6 +95,10 @@ TEST_F(PayloadTest, UnusableCompilerStopsBeforeAnyCopy) {
       {"empty", "", expected::NO_COMPILER},
       {"control character", "MS\t60", expected::BAD_COMPILER},
       {"a space", "Visual C", expected::BAD_COMPILER},
+      {"a path", "..\\MS60", expected::BAD_COMPILER},
+      {"the current folder", ".", expected::BAD_COMPILER},
+      {"a drive", "C:MS60", expected::BAD_COMPILER},
+      {"a wildcard", "MS?0", expected::BAD_COMPILER},
       {"0x01", "MS\x01", expected::BAD_COMPILER},
       {"0x1F", "MS\x1f", expected::BAD_COMPILER},
       {"932: a bar", "MS|60", expected::BAD_COMPILER, 932},
@@ -168,6 +173,230 @@ TEST_F(PayloadTest, LevelThatCannotBeRecordedIsReported) {
     ASSERT_EQ(fake.boxes.size(), 1u);
     EXPECT_EQ(fake.boxes[0].text, expected::RECORD_FAILED);
   }
+}
+
+// The sample tree: C:\Lumeric\ with Common\common.dat (100 bytes), MS60\compiler.dat
+// (200) and EN\language.dat (300) in C:\dist; write times 11, 22 and 33.
+using Change = std::function<void(FakeWindows&)>;
+const Change NOTHING = [](FakeWindows&) {};
+constexpr unsigned long long SECOND = 10000000;
+
+struct TreeRow {
+  string name;
+  Change before, afterCopies;
+  int status;
+  string message;
+};
+
+void runTreeRows(const std::vector<TreeRow>& rows) {
+  for (const TreeRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    resetFakeWindows();
+    FakeWindows& fake = fakeWindows();
+    registerProduct("C:\\Lumeric", "EN", "GA");
+    fake.compiler = "MSVC";
+    row.before(fake);
+    fake.afterCopies = row.afterCopies;
+    EXPECT_EQ(runUpdate(), row.status);
+    EXPECT_EQ(fake.boxes.size(), row.message.empty() ? 0u : 1u);
+    if (!fake.boxes.empty()) {
+      EXPECT_EQ(fake.boxes[0].text, row.message);
+    }
+    EXPECT_EQ(fake.commands.size(), row.status == 1 ? 0u : 3u);
+    EXPECT_EQ(fake.written.count("ServiceLevel"), row.status == 0 ? 1u : 0u);
+    EXPECT_EQ(touchedInstallation(), row.status != 1);
+  }
+}
+
+TEST(PayloadChecks, WhatWouldStopTheUpdateHalfwayIsRefusedBeforeTheFirstCopy) {
+  const string dir = "C:\\Lumeric\\";
+  const auto lock = [](const string& path) {
+    return [path](FakeWindows&) { addFile(path).locked = true; };
+  };
+  const string name248(248, 'n');
+  runTreeRows({
+      {"network path",
+       [](FakeWindows& f) { f.currentDirectory = "\\\\server\\dist"; },
+       {},
+       1,
+       expected::NETWORK_PATH},
+      {"network path before a missing installation",
+       [](FakeWindows& f) {
+         f.currentDirectory = "\\\\server\\dist";
+         f.files.erase("C:\\LUMERIC");
+       },
+       {},
+       1,
+       expected::NETWORK_PATH},
+      {"no installation directory",
+       [](FakeWindows& f) { f.files.erase("C:\\LUMERIC"); },
+       {},
+       1,
+       expected::noInstallDir(dir)},
+      {"a file for the installation directory",
+       [](FakeWindows& f) {
+         f.files.erase("C:\\LUMERIC");
+         addFile("C:\\Lumeric");
+       },
+       {},
+       1,
+       expected::noInstallDir(dir)},
+      {"no Common",
+       [](FakeWindows&) { fakeWindows().currentDirectory = "C:\\elsewhere"; },
+       {},
+       1,
+       expected::noSource("Common")},
+      {"no compiler tree, then no language tree",
+       [](FakeWindows& f) {
+         f.files.erase("C:\\DIST\\MS60");
+         f.files.erase("C:\\DIST\\EN");
+       },
+       {},
+       1,
+       expected::noSource("MS60")},
+      {"a file for the language tree",
+       [](FakeWindows& f) {
+         f.files.erase("C:\\DIST\\EN");
+         f.files.erase("C:\\DIST\\EN\\LANGUAGE.DAT");
+         addFile("EN");
+       },
+       {},
+       1,
+       expected::noSource("EN")},
+      {"an unreadable folder",
+       [](FakeWindows&) { addFile("Common\\sub\\").unreadable = true; },
+       {},
+       1,
+       expected::unreadable("Common\\sub")},
+      {"a destination of 260 characters",
+       [&](FakeWindows&) { addFile("EN\\" + name248 + "x"); },
+       {},
+       1,
+       expected::tooLong(dir + name248 + "x")},
+      {"a locked file", lock(dir + "common.dat"), {}, 1, expected::inUse(dir + "common.dat")},
+      {"a locked file in the compiler's folder",
+       lock(dir + "MS60\\compiler.dat"),
+       {},
+       1,
+       expected::inUse(dir + "MS60\\compiler.dat")},
+      {"a folder where the payload has a file",
+       [&](FakeWindows&) { addFile(dir + "common.dat\\"); },
+       {},
+       1,
+       expected::inUse(dir + "common.dat")},
+      {"a file where the payload has the compiler's folder",
+       [&](FakeWindows&) { addFile(dir + "MS60"); },
+       {},
+       1,
+       expected::inUse(dir + "MS60")},
+      {"a locked file on a full volume",
+       [&](FakeWindows& f) {
+         addFile(dir + "language.dat").locked = true;
+         f.freeBytes = 0;
+       },
+       {},
+       1,
+       expected::inUse(dir + "language.dat")},
+      {"one byte too little room",
+       [](FakeWindows& f) { f.freeBytes = 3 * 4096 - 1; },
+       {},
+       1,
+       expected::noSpace(dir)},
+      {"just enough room", [](FakeWindows& f) { f.freeBytes = 3 * 4096; }, {}, 0, ""},
+      {"a destination of 259 characters",
+       [&](FakeWindows&) { addFile("EN\\" + name248); },
+       {},
+       0,
+       ""},
+  });
+}
+
+TEST(PayloadChecks, SpaceCountsWhatEachFileAddsInWholeClusters) {
+  const auto volume = [](unsigned long long freeBytes, unsigned long long cluster, Change more) {
+    return [=](FakeWindows& f) {
+      f.freeBytes = freeBytes;
+      f.clusterBytes = cluster;
+      more(f);
+    };
+  };
+  const Change larger = [](FakeWindows&) { addFile("C:\\Lumeric\\common.dat", 5000); };
+  const Change oneLess = [](FakeWindows&) { addFile("C:\\Lumeric\\language.dat", 299); };
+  runTreeRows({
+      {"no rounding: 600 bytes fit 600", volume(600, 1, NOTHING), {}, 0, ""},
+      {"no rounding: 600 bytes do not fit 599",
+       volume(599, 1, NOTHING),
+       {},
+       1,
+       expected::noSpace("C:\\Lumeric\\")},
+      {"a replaced larger file adds nothing", volume(500, 1, larger), {}, 0, ""},
+      {"a replaced file one byte smaller adds one cluster",
+       volume(2 * 512, 512, oneLess),
+       {},
+       1,
+       expected::noSpace("C:\\Lumeric\\")},
+      {"...and fits three", volume(3 * 512, 512, oneLess), {}, 0, ""},
+      {"a volume that does not tell",
+       volume(0, 1, [](FakeWindows& f) { f.volumeKnown = false; }),
+       {},
+       0,
+       ""},
+  });
+}
+
+TEST(PayloadChecks, ListingHoldsWhatXcopyCopies) {
+  const Change hidden = [](FakeWindows&) { addFile("Common\\hidden.dat").attributes = 0x2; };
+  runTreeRows({
+      {"the later tree's file counts",
+       [](FakeWindows&) {
+         addFile("Common\\Shared.dat", 10);
+         addFile("EN\\SHARED.DAT", 20);
+       },
+       {},
+       0,
+       ""},
+      {"hidden and system files are left out",
+       [&](FakeWindows& f) {
+         hidden(f);
+         addFile("MS60\\system.dat").attributes = 0x4;
+         addFile("C:\\Lumeric\\hidden.dat").locked = true;
+       },
+       {},
+       0,
+       ""},
+      {"an empty folder is listed", [](FakeWindows&) { addFile("Common\\empty\\"); },
+       [](FakeWindows& f) { f.files.erase("C:\\LUMERIC\\EMPTY"); }, 2,
+       expected::notCopied("C:\\Lumeric\\empty")},
+  });
+}
+
+TEST(PayloadChecks, FirstItemNotInPlaceAfterTheCopiesIsNamed) {
+  const string dir = "C:\\Lumeric\\";
+  const auto setTime = [](unsigned long long time) {
+    return [time](FakeWindows& f) { f.files.at("C:\\LUMERIC\\COMMON.DAT").writeTime = time; };
+  };
+  runTreeRows({
+      {"a file missing", NOTHING, [](FakeWindows& f) { f.files.erase("C:\\LUMERIC\\COMMON.DAT"); },
+       2, expected::notCopied(dir + "common.dat")},
+      {"a file of another size", NOTHING,
+       [](FakeWindows& f) { f.files.at("C:\\LUMERIC\\MS60\\COMPILER.DAT").size = 199; }, 2,
+       expected::notCopied(dir + "MS60\\compiler.dat")},
+      {"a file 2 seconds off", NOTHING, setTime(11 + 2 * SECOND), 0, ""},
+      {"a file 2 seconds and a tick off", NOTHING, setTime(11 + 2 * SECOND + 1), 2,
+       expected::notCopied(dir + "common.dat")},
+      {"a folder for a file", NOTHING,
+       [&](FakeWindows& f) {
+         f.files.erase("C:\\LUMERIC\\LANGUAGE.DAT");
+         addFile(dir + "language.dat\\");
+       },
+       2, expected::notCopied(dir + "language.dat")},
+      {"the compiler's folder missing, then the language's file", NOTHING,
+       [](FakeWindows& f) {
+         f.files.erase("C:\\LUMERIC\\MS60");
+         f.files.erase("C:\\LUMERIC\\MS60\\COMPILER.DAT");
+         f.files.erase("C:\\LUMERIC\\LANGUAGE.DAT");
+       },
+       2, expected::notCopied(dir + "MS60")},
+  });
 }
 
 }  // namespace

@@ -48,6 +48,48 @@ inline const std::string COPY_FAILED =
 inline const std::string RECORD_FAILED =
     "Failed to record the new Service Level in Registry.\n\nMendrel2 installation did not "
     "complete.";
+inline const std::string CANNOT_CONTINUE = "\n\nMendrel2 installation cannot continue.";
+inline const std::string NETWORK_PATH =
+    "setup.exe cannot copy the Mendrel2 files from a network path. Copy the distribution to a "
+    "local drive, or map a drive letter to its share, and start setup.exe from there." +
+    CANNOT_CONTINUE;
+inline std::string noInstallDir(const std::string& path) {
+  return "The installation directory \"" + path + "\" does not exist." + CANNOT_CONTINUE;
+}
+inline std::string noSource(const std::string& folder) {
+  return "The folder \"" + folder +
+         "\" of the Mendrel2 distribution is not in the current directory. Start setup.exe from "
+         "the root of a complete Mendrel2 distribution." +
+         CANNOT_CONTINUE;
+}
+inline std::string unreadable(const std::string& folder) {
+  return "The folder \"" + folder +
+         "\" of the Mendrel2 distribution cannot be read. Check that the distribution is "
+         "complete and readable, then start setup.exe again." +
+         CANNOT_CONTINUE;
+}
+inline std::string tooLong(const std::string& path) {
+  return "The path \"" + path +
+         "\" of a Mendrel2 file in the installation would be longer than 259 characters, which "
+         "the copy cannot write. Reinstall Lumeric Server 4.5 in a folder with a shorter path, "
+         "then start setup.exe again." +
+         CANNOT_CONTINUE;
+}
+inline std::string inUse(const std::string& path) {
+  return "The file \"" + path +
+         "\" cannot be replaced: it is in use or read-only. Stop Lumeric Server 4.5 and every "
+         "program that uses its files, then start setup.exe again." +
+         CANNOT_CONTINUE;
+}
+inline std::string noSpace(const std::string& path) {
+  return "There is not enough free disk space for the Mendrel2 files in \"" + path + "\"." +
+         CANNOT_CONTINUE;
+}
+inline std::string notCopied(const std::string& path) {
+  return "The Mendrel2 file \"" + path +
+         "\" was not copied into the installation.\n\nThe Service Level has not been changed. "
+         "Mendrel2 installation did not complete.";
+}
 inline const std::string CAPTION = "Lumeric Server 4.5 Mendrel2";
 inline const std::string LEVEL_BYTES("2\0\0\0", 4);
 }  // namespace expected
