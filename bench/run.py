@@ -1,13 +1,19 @@
 #!/usr/bin/env python3
 """Times setup.exe against the copies it makes, under Wine.
 
-Makes a payload of about 3,000 files and 30 MB across Common, MS60 and EN and an
-installation registered at GA, then in alternating runs times (a) setup.exe
-doing the whole update and (b) the same three xcopy command lines run by one
-cmd.exe from a batch file, resetting the installation before each run. Prints
-each median, the ratio a/b, and the peak memory of setup.exe.
+Makes a payload of about 3,000 files and 30 MB (or --files) across Common, MS60
+and EN and an installation registered at GA, then in alternating runs times (a)
+setup.exe doing the whole update and (b) the same three xcopy command lines run
+by one cmd.exe from a batch file, resetting the installation before each run.
+Prints each median, the ratio a/b, and the peak memory of setup.exe.
 
-    bench/run.py [--runs N]      (N runs of each, 7 by default)
+The checks before the copies are timed on their own by two more runs that copy
+nothing: (c) setup.exe refused for want of room, with the installation on a
+tmpfs too small for the payload, which it says after listing the payload and
+checking every destination, less (d) setup.exe refused at once for a missing
+compiler folder. The check after the copies reads the same metadata once more.
+
+    bench/run.py [--runs N] [--files F]     (N runs of each, 7 by default)
 
 Needs a built build/windows/setup.exe and probe.exe (scripts/test.sh, or the
 windows preset). Works in build/bench, with a Wine prefix of its own.
@@ -32,16 +38,17 @@ import wine_fixture  # noqa: E402
 COMMANDS = [r'xcopy /E /I Common "C:\Lumeric\"',
             r'xcopy /E /I MS60 "C:\Lumeric\MS60"',
             r'xcopy /E /I EN "C:\Lumeric\"']
-TREES = {"Common": 1800, "MS60": 700, "EN": 500}
+SHARES = {"Common": 0.6, "MS60": 0.7 / 3, "EN": 0.5 / 3}
 MEAN_FILE_SIZE = 10_000
 
 
-def make_payload(dist):
+def make_payload(dist, files):
     """A few deep trees per source, some empty directories, files of 1 to 19 KB."""
     shutil.rmtree(dist, ignore_errors=True)
     rng = random.Random(2)
     total_files = total_bytes = 0
-    for source, count in TREES.items():
+    for source, share in SHARES.items():
+        count = round(files * share)
         for i in range(count):
             depth = i % 6
             folder = dist / source / Path(*[f"level{d}_{i % (d + 3)}" for d in range(depth)])
@@ -83,14 +90,34 @@ def timed(argv, env, cwd):
     return time.perf_counter() - start, status, peak
 
 
+def time_checks(bench, setup, dist, runs, times):
+    """(c) and (d): runs refused before the first copy, with no box to answer."""
+    install = bench.drive_c / "Lumeric"
+    bench.installation({})
+    subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", str(install)], check=True)
+    try:
+        env = bench.env(display=False, COPYCMD="/Y")
+        for _ in range(runs):
+            for name, compiler in (("checked", "MSVC"), ("refused", "NONE")):
+                bench.register(level="GA")
+                seconds, status, _ = timed(setup, dict(env, QDXCOMP=compiler), dist)
+                if status != 1 or any(install.iterdir()):
+                    raise SystemExit(f"{name}: status {status}, or something was copied")
+                times[name].append(seconds)
+    finally:
+        subprocess.run(["umount", str(install)], check=True)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--runs", type=int, default=7)
-    runs = max(5, parser.parse_args().runs)
+    parser.add_argument("--files", type=int, default=3000)
+    options = parser.parse_args()
+    runs = max(5, options.runs)
 
     WORK.mkdir(parents=True, exist_ok=True)
     dist = WORK / "dist"
-    files, size = make_payload(dist)
+    files, size = make_payload(dist, options.files)
     (dist / "copies.bat").write_text("@echo off\r\n" + "\r\n".join(COMMANDS) + "\r\n")
     print(f"payload: {files} files, {size / 1e6:.1f} MB")
 
@@ -99,10 +126,11 @@ def main():
     env = bench.env(QDXCOMP="MSVC", COPYCMD="/Y")
     subprocess.run(["wineserver", "-p"], env=env, check=True)  # no server start-up in any timing
     setup = ["wine", str(wine_fixture.SETUP_EXE)]
-    batch = ["wine", "cmd.exe", "/c", "copies.bat"]
-    times = {"setup": [], "batch": []}
+    batch = [wine_fixture.WINE64, "cmd.exe", "/c", "copies.bat"]
+    times = {"setup": [], "batch": [], "checked": [], "refused": []}
     peaks = []
     try:
+        time_checks(bench, setup, dist, runs, times)
         for _ in range(runs):
             for name, argv in (("setup", setup), ("batch", batch)):
                 bench.register(level="GA")
@@ -118,7 +146,11 @@ def main():
         bench.close()
 
     a, b = statistics.median(times["setup"]), statistics.median(times["batch"])
+    c, d = statistics.median(times["checked"]), statistics.median(times["refused"])
     print(f"runs of each: {runs}")
+    print(f"(c) setup.exe, checks then no room: median {c:.3f} s")
+    print(f"(d) setup.exe, refused at once:     median {d:.3f} s")
+    print(f"checks before the copies (c - d):   {c - d:.3f} s")
     print(f"(a) setup.exe, whole update:     median {a:.3f} s  " + " ".join(f"{t:.2f}" for t in times["setup"]))
     print(f"(b) one cmd.exe, three xcopies:  median {b:.3f} s  " + " ".join(f"{t:.2f}" for t in times["batch"]))
     print(f"ratio a/b: {a / b:.3f}")

@@ -5,6 +5,8 @@
  *   probe set  <32|64> <key> <value> <type> <hex>    stores the bytes as they stand
  *   probe drop <32|64> <key>                         deletes the key's values and the key
  *   probe box  <caption> <milliseconds>              one JSON line describing the box
+ *   probe acp                                        the ANSI code page, from GetACP
+ *   probe hold <path> <milliseconds>                 holds the file open, sharing only reading
  *
  * Values are read and written through the ANSI calls, as setup.exe sees them.
  * Keys are below HKEY_LOCAL_MACHINE. Exit status 0, or 1 with a reason on stderr. */
@@ -129,12 +131,25 @@ static int describe_box(const char *caption, const char *milliseconds) {
   return 0;
 }
 
+static int hold_file(const char *path, const char *milliseconds) {
+  HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, NULL,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+  if (file == INVALID_HANDLE_VALUE) return fail("CreateFileA", (LONG)GetLastError());
+  printf("held\n");
+  fflush(stdout);
+  Sleep(strtoul(milliseconds, NULL, 10));
+  CloseHandle(file);
+  return 0;
+}
+
 int main(int argc, char **argv) {
   if (argc == 5 && strcmp(argv[1], "get") == 0) return get_value(argv[2], argv[3], argv[4]);
   if (argc == 7 && strcmp(argv[1], "set") == 0)
     return set_value(argv[2], argv[3], argv[4], argv[5], argv[6]);
   if (argc == 4 && strcmp(argv[1], "drop") == 0) return drop_key(argv[2], argv[3]);
   if (argc == 4 && strcmp(argv[1], "box") == 0) return describe_box(argv[2], argv[3]);
-  fprintf(stderr, "usage: probe get|set|drop|box ...\n");
+  if (argc == 2 && strcmp(argv[1], "acp") == 0) return printf("%u\n", GetACP()), 0;
+  if (argc == 4 && strcmp(argv[1], "hold") == 0) return hold_file(argv[2], argv[3]);
+  fprintf(stderr, "usage: probe get|set|drop|box|acp|hold ...\n");
   return 2;
 }

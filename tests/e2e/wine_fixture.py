@@ -73,6 +73,12 @@ NO_COMPILER = ("The QDXCOMP environment variable, which names the compiler in us
                + CANNOT_CONTINUE)
 COPY_FAILED = ("Failed to copy the Mendrel2 files into the installation directory.\n\n"
                "The Service Level has not been changed. Mendrel2 installation did not complete.")
+CANNOT_REPLACE = ('The file "{}" cannot be replaced: it is in use or read-only. Stop Lumeric Server 4.5 '
+                  'and every program that uses its files, then start setup.exe again.' + CANNOT_CONTINUE)
+NO_SOURCE = ('The folder "{}" of the Mendrel2 distribution is not in the current directory. Start '
+             'setup.exe from the root of a complete Mendrel2 distribution.' + CANNOT_CONTINUE)
+NOT_COPIED = ('The Mendrel2 file "{}" was not copied into the installation.\n\n'
+              "The Service Level has not been changed. Mendrel2 installation did not complete.")
 SAME_LEVEL = ("The existing Lumeric Server installation level is already Mendrel2.\n\n"
               "Click cancel to exit or OK to continue.")
 HIGHER_LEVEL = (
@@ -129,6 +135,19 @@ def create_prefix():
         if status != 0:
             raise SystemExit(f"setting ComSpec failed ({status}):\n{output}")
     print(f"Wine prefix ready: {PREFIX}")
+
+
+def japanese_locale():
+    """The environment of a process in a Japanese locale, whose ANSI code page under
+    Wine is 932: a private locale made under the build folder, nothing installed."""
+    folder = PREFIX.parent / "locale"
+    if not (folder / "ja_JP.UTF-8").exists():
+        folder.mkdir(parents=True, exist_ok=True)
+        status, output = run_bounded(["localedef", "-i", "ja_JP", "-f", "UTF-8", str(folder / "ja_JP.UTF-8")],
+                                     os.environ, timeout=120)
+        if status not in (0, 1):  # 1: made, with warnings
+            raise AssertionError(f"localedef failed ({status}): {output}")
+    return {"LOCPATH": str(folder), "LANG": "ja_JP.UTF-8", "LC_ALL": "ja_JP.UTF-8"}
 
 
 class Display:
@@ -198,6 +217,7 @@ class Bench:
         self.scratch = Path(tempfile.mkdtemp(prefix="run-", dir=PREFIX.parent))
         self.runs = []
         self.drive_c = PREFIX / "drive_c"
+        self.locale = {}  # variables of the locale that every Wine process here runs in
 
     def close(self):
         for run in self.runs:
@@ -209,7 +229,7 @@ class Bench:
 
     def env(self, display=True, **variables):
         env = wine_environment(self.display.name if display else None)
-        env.update(variables)
+        env.update(self.locale, **variables)
         return env
 
     # The registry, through the probe, as setup.exe's ANSI calls see it.
@@ -240,11 +260,11 @@ class Bench:
         for view in ("32", "64"):
             self.probe("drop", view, KEY)
 
-    def register(self, install_dir=r"C:\Lumeric", nlv="EN", level="GA", view="32"):
+    def register(self, install_dir=r"C:\Lumeric", nlv="EN", level="GA", view="32", encoding="latin-1"):
         self.drop_key()
         for name, text in (("InstallDir", install_dir), ("Installed NLV", nlv), ("ServiceLevel", level)):
             if text is not None:
-                self.set_value(name, text.encode("latin-1") + b"\0", view=view)
+                self.set_value(name, text.encode(encoding) + b"\0", view=view)
 
     # The distribution and the installation on disk.
 
@@ -252,9 +272,24 @@ class Bench:
         """A fresh distribution directory; by default the sample payload."""
         return make_tree(self.scratch / "dist", SAMPLE_PAYLOAD if entries is None else entries)
 
-    def installation(self, entries=None):
+    def installation(self, entries=None, name="Lumeric"):
         """A fresh C:\\Lumeric; by default one with a few older files."""
-        return make_tree(self.drive_c / "Lumeric", OLD_INSTALLATION if entries is None else entries)
+        return make_tree(self.drive_c / name, OLD_INSTALLATION if entries is None else entries)
+
+    def hold(self, path):
+        """Another process of the prefix holds the file open without sharing writing."""
+        output = self.scratch / f"hold-{len(self.runs)}.log"
+        with open(output, "wb") as out:
+            proc = subprocess.Popen([WINE64, str(PROBE_EXE), "hold", path, "600000"], env=self.env(),
+                                    stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
+        run = Run(proc, output)
+        self.runs.append(run)
+        deadline = time.monotonic() + 60
+        while "held" not in run.output():
+            if proc.poll() is not None or time.monotonic() > deadline:
+                raise AssertionError(f"the probe could not hold {path}: {run.output()}")
+            time.sleep(0.1)
+        return run
 
     # The program and its boxes.
 
