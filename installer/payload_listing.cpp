@@ -127,6 +127,9 @@ struct Lister {
 
   bool listFound(const platform::FoundFile& found) {
     if (isDotEntry(found.name) || isHiddenOrSystem(found.facts)) return true;
+    // A name that fills the buffer may have been cut: it cannot be copied by name.
+    if (std::strlen(found.name) + 1 >= sizeof found.name)
+      return fail(UNREADABLE_MESSAGE, source.text);
     const std::size_t sourceLength = source.length, destinationLength = destination.length;
     if (!source.append("\\") || !source.append(found.name)) {
       return fail(UNREADABLE_MESSAGE, source.text);

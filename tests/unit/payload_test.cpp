@@ -399,4 +399,32 @@ TEST(PayloadChecks, FirstItemNotInPlaceAfterTheCopiesIsNamed) {
   });
 }
 
+// A path too long to name in full is shortened from its start, never inside a
+// double-byte character.
+TEST(PayloadChecks, LongPathIsNamedByItsEnd) {
+  resetFakeWindows();
+  fakeWindows().codePage = 932;
+  fakeWindows().compiler = "MSVC";
+  registerProduct("C:\\Lumeric", "EN", "GA");
+  string folder, name;
+  for (int i = 0; i < 120; ++i) folder += "\x88\x9f";  // characters of two bytes
+  for (int i = 0; i < 60; ++i) name += "\x88\x9f";
+  const string path = "C:\\Lumeric\\" + folder + "\\" + name + ".dat";  // 196 characters
+  addFile("Common\\" + folder + "\\" + name + ".dat");
+  addFile(path).locked = true;
+  EXPECT_EQ(runUpdate(), 1);
+  ASSERT_EQ(fakeWindows().boxes.size(), 1u);
+  const string& text = fakeWindows().boxes[0].text;
+  const string full = expected::inUse(path);
+  const string head = "The file \"...", tail = full.substr(full.find("\" cannot"));
+  ASSERT_LE(text.size(), 519u);
+  ASSERT_EQ(text.rfind(head, 0), 0u);
+  ASSERT_GE(text.size(), head.size() + tail.size());
+  EXPECT_EQ(text.substr(text.size() - tail.size()), tail);
+  const string named = text.substr(head.size(), text.size() - head.size() - tail.size());
+  EXPECT_EQ(path.substr(path.size() - named.size()), named) << "the end of the path";
+  EXPECT_EQ((path.size() - named.size() - 11) % 2, 0u) << "cut on a character boundary";
+  EXPECT_GT(named.size(), 300u) << "as much as fits";
+}
+
 }  // namespace
