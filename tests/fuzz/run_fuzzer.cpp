@@ -5,6 +5,7 @@
 // below catch any broken promise of the run.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -73,7 +74,13 @@ std::vector<PayloadFile> scriptFiles(FuzzedDataProvider& input, FakeWindows& fak
   }
   string installDir = text(fake, "InstallDir");
   if (!endsInBackslash(installDir, fake.codePage)) installDir += '\\';
-  if (input.ConsumeBool() || input.ConsumeBool()) addFile(installDir);
+  // An installation inside the distribution (or a relative path that lands there)
+  // makes the copies cyclic; this model leaves it missing, which the run refuses.
+  string where = installDir;
+  for (char& c : where) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const bool inDistribution =
+      where.rfind("C:\\DIST\\", 0) == 0 || where.size() < 2 || where[1] != ':';
+  if (!inDistribution && (input.ConsumeBool() || input.ConsumeBool())) addFile(installDir);
   const string compiler = *fake.compiler == "MSVC" ? "MS60" : fake.compiler->c_str();
   const string trees[3][2] = {{"Common", installDir},
                               {compiler, installDir + compiler + "\\"},
@@ -84,6 +91,7 @@ std::vector<PayloadFile> scriptFiles(FuzzedDataProvider& input, FakeWindows& fak
     const auto size = input.ConsumeIntegralInRange<unsigned long long>(0, 1 << 20);
     FakeFile& file = addFile(source + "\\" + name, size, 7);
     file.attributes = input.PickValueInArray({0UL, 0UL, 0x2UL, 0x4UL});
+    if (inDistribution) continue;
     if (file.attributes == 0) payload.push_back({destination + name, size});
     if (input.ConsumeBool()) addFile(destination + name, size / 2).locked = input.ConsumeBool();
   }

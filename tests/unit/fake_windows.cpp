@@ -114,7 +114,10 @@ int runXcopy(const std::string& command) {
   const std::string source = command.substr(prefix.size(), quote - prefix.size());
   const FakeFile* folder = findFile(source);
   if (folder == nullptr || !folder->isFolder) return 4;
-  copyTree(absolute(source), absolute(command.substr(quote + 2, command.size() - quote - 3)));
+  const std::string from = absolute(source);
+  const std::string to = absolute(command.substr(quote + 2, command.size() - quote - 3));
+  if (upper(to + "\\").rfind(upper(from + "\\"), 0) == 0) return 4;  // a cyclic copy
+  copyTree(from, to);
   return 0;
 }
 
