@@ -25,6 +25,12 @@ const char* lastCharacter(const char* text) {
   return last;
 }
 
+// The bytes 0x01 to 0x1F.
+bool isControlCharacter(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return byte >= 0x01 && byte <= 0x1F;
+}
+
 }  // namespace
 
 bool endsInLoneLeadByte(const char* text) {
@@ -35,11 +41,6 @@ bool endsInLoneLeadByte(const char* text) {
 bool endsInBackslash(const char* text) {
   const char* last = lastCharacter(text);
   return last != nullptr && last[0] == '\\' && last[1] == '\0';
-}
-
-bool isControlCharacter(char c) {
-  const auto byte = static_cast<unsigned char>(c);
-  return byte >= 0x01 && byte <= 0x1F;
 }
 
 bool holdsAnyOf(const char* text, const char* refused) {

@@ -21,9 +21,6 @@
 // True when the last character of text is a backslash of its own.
 [[nodiscard]] bool endsInBackslash(const char* text);
 
-// True for the bytes 0x01 to 0x1F.
-[[nodiscard]] bool isControlCharacter(char c);
-
 // True when a single-byte character of text is a control character or one of refused.
 [[nodiscard]] bool holdsAnyOf(const char* text, const char* refused);
 

@@ -23,9 +23,13 @@ constexpr char NO_SPACE_MESSAGE[] =
     "There is not enough free disk space for the Mendrel2 files in \"%s\".\n\n"
     "Mendrel2 installation cannot continue.";
 
+bool isFolder(const platform::FileFacts& facts) {
+  return (facts.attributes & platform::ATTRIBUTE_FOLDER) != 0;
+}
+
 bool isFolderAt(const char* path) {
   platform::FileFacts facts;
-  return platform::fileFacts(path, &facts) && (facts.attributes & platform::ATTRIBUTE_FOLDER) != 0;
+  return platform::fileFacts(path, &facts) && isFolder(facts);
 }
 
 // The command interpreter cannot start in a UNC folder and would copy from the
@@ -57,8 +61,7 @@ RunOutcome checkReplaceable(const PayloadItem& item, const char* destination,
                             unsigned long long cluster, unsigned long long* bytesAdded) {
   platform::FileFacts existing{0, 0, 0};
   const bool exists = platform::fileFacts(destination, &existing);
-  const bool existingIsFolder = (existing.attributes & platform::ATTRIBUTE_FOLDER) != 0;
-  if (exists && (existingIsFolder != item.isFolder ||
+  if (exists && (isFolder(existing) != item.isFolder ||
                  (!item.isFolder && !platform::canOpenForWriting(destination)))) {
     return stopRunNaming(IN_USE_MESSAGE, destination);
   }
