@@ -222,10 +222,16 @@ class Bench:
     def close(self):
         for run in self.runs:
             run.kill()
-        run_bounded(["wineserver", "-k"], wine_environment(), timeout=30)
+        self.end_session()
         self.display.close()
         if "E2E_KEEP" not in os.environ:
             shutil.rmtree(self.scratch, ignore_errors=True)
+
+    def end_session(self):
+        """Ends every process of the prefix. A Wine session keeps the display of the
+        process that began it, so a run without one needs a session of its own."""
+        run_bounded(["wineserver", "-k"], wine_environment(), timeout=30)
+        run_bounded(["wineserver", "-w"], wine_environment(), timeout=60)
 
     def env(self, display=True, **variables):
         env = wine_environment(self.display.name if display else None)
