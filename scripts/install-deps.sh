@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Installs, with apt, whatever the build, the tests and the demo need and this
-# machine lacks. Safe to run again: it installs nothing that is already there.
+# Installs, with apt, whatever the build, the tests, the demo and the benchmark need and
+# this machine lacks. Safe to run again: it installs nothing that is already there.
 set -euo pipefail
 
-packages=(cmake g++ make libgtest-dev python3 g++-mingw-w64-i686 gcc-mingw-w64-i686 gcc-mingw-w64-x86-64 locales
+packages=(cmake g++ make libgtest-dev python3 locales
+          g++-mingw-w64-i686 gcc-mingw-w64-i686 gcc-mingw-w64-x86-64 g++-mingw-w64-x86-64
           wine wine64 wine32:i386 xvfb xdotool imagemagick clang clang-tidy clang-format
           libclang-rt-14-dev)
 
