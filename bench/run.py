@@ -118,6 +118,18 @@ def time_checks(bench, setup, dist, runs, times, view):
         subprocess.run(["umount", str(install)], check=True)
 
 
+def start_server(bench, env, bits):
+    """A lasting Wine server, so that no timing includes its start, and the ComSpec
+    of the timed build: the 64-bit cmd.exe, except for a 32-bit setup.exe where
+    32-bit code is not emulated. A 64-bit process has no sysnative folder."""
+    bench.end_session()  # of an earlier run that was stopped
+    subprocess.run(["wineserver", "-p"], env=env, check=True)
+    native = "sysnative" if bits == 32 and wine_fixture.EMULATED_I386 else "system32"
+    subprocess.run([wine_fixture.WINE64, "reg", "add", COMSPEC_KEY, "/v", "ComSpec", "/t", "REG_EXPAND_SZ",
+                    "/d", f"%SystemRoot%\\{native}\\cmd.exe", "/f"], env=env, check=True,
+                   stdout=subprocess.DEVNULL)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--runs", type=int, default=7)
@@ -142,17 +154,11 @@ def main():
         wine_fixture.create_prefix()
     bench = wine_fixture.Bench()
     env = bench.env(QDXCOMP="MSVC", COPYCMD="/Y")
-    subprocess.run(["wineserver", "-p"], env=env, check=True)  # no server start-up in any timing
-    # The copies run in the 64-bit cmd.exe, except in a 32-bit setup.exe where 32-bit
-    # code is not emulated. A 64-bit process has no sysnative folder.
-    native = "sysnative" if options.bits == 32 and wine_fixture.EMULATED_I386 else "system32"
-    subprocess.run([wine_fixture.WINE64, "reg", "add", COMSPEC_KEY, "/v", "ComSpec", "/t", "REG_EXPAND_SZ",
-                    "/d", f"%SystemRoot%\\{native}\\cmd.exe", "/f"], env=env, check=True,
-                   stdout=subprocess.DEVNULL)
     batch = [wine_fixture.WINE64, "cmd.exe", "/c", "copies.bat"]
     times = {"setup": [], "batch": [], "checked": [], "refused": []}
     peaks = []
     try:
+        start_server(bench, env, options.bits)
         time_checks(bench, setup, dist, runs, times, view)
         for _ in range(runs):
             for name, argv in (("setup", setup), ("batch", batch)):
