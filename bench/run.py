@@ -118,12 +118,9 @@ def time_checks(bench, setup, dist, runs, times, view):
         subprocess.run(["umount", str(install)], check=True)
 
 
-def start_server(bench, env, bits):
-    """A lasting Wine server, so that no timing includes its start, and the ComSpec
-    of the timed build: the 64-bit cmd.exe, except for a 32-bit setup.exe where
+def use_comspec(env, bits):
+    """The copies run in the 64-bit cmd.exe, except in a 32-bit setup.exe where
     32-bit code is not emulated. A 64-bit process has no sysnative folder."""
-    bench.end_session()  # of an earlier run that was stopped
-    subprocess.run(["wineserver", "-p"], env=env, check=True)
     native = "sysnative" if bits == 32 and wine_fixture.EMULATED_I386 else "system32"
     subprocess.run([wine_fixture.WINE64, "reg", "add", COMSPEC_KEY, "/v", "ComSpec", "/t", "REG_EXPAND_SZ",
                     "/d", f"%SystemRoot%\\{native}\\cmd.exe", "/f"], env=env, check=True,
@@ -158,7 +155,7 @@ def main():
     times = {"setup": [], "batch": [], "checked": [], "refused": []}
     peaks = []
     try:
-        start_server(bench, env, options.bits)
+        use_comspec(env, options.bits)  # the bench's session lasts: no server start is timed
         time_checks(bench, setup, dist, runs, times, view)
         for _ in range(runs):
             for name, argv in (("setup", setup), ("batch", batch)):

@@ -44,8 +44,8 @@ class LevelGate(BenchTest):
 
     def test_question_that_cannot_be_shown_is_no_consent(self):
         self.prepare("2")
-        self.bench.end_session()
-        self.addCleanup(self.bench.end_session)
+        self.bench.new_session()
+        self.addCleanup(self.bench.new_session)
         self.assertEqual(self.start(display=False).wait(), 1)
         self.assert_unchanged()
 

@@ -85,6 +85,7 @@ class Payload(BenchTest):
     def test_names_on_code_page_932(self):
         """表 is 95 5C and ポ is 83 7C: neither trail byte is a backslash or a bar."""
         self.bench.locale = japanese_locale()
+        self.bench.new_session()  # begun in that locale, as a user's would be
         try:
             self.assertEqual(self.bench.probe("acp"), "932", "the Japanese locale gives code page 932")
             self.bench.register(install_dir="C:\\Lum表", nlv="ポ", encoding="cp932")
@@ -98,6 +99,7 @@ class Payload(BenchTest):
             self.assertEqual(self.bench.value("ServiceLevel"), LEVEL_2)
         finally:
             self.bench.locale = {}
+            self.bench.new_session()
 
 
 @contextlib.contextmanager

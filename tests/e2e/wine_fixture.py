@@ -218,6 +218,7 @@ class Bench:
         self.runs = []
         self.drive_c = PREFIX / "drive_c"
         self.locale = {}  # variables of the locale that every Wine process here runs in
+        self.new_session()
 
     def close(self):
         for run in self.runs:
@@ -228,10 +229,19 @@ class Bench:
             shutil.rmtree(self.scratch, ignore_errors=True)
 
     def end_session(self):
-        """Ends every process of the prefix. A Wine session keeps the display of the
-        process that began it, so a run without one needs a session of its own."""
+        """Ends every process of the prefix, and its server."""
         run_bounded(["wineserver", "-k"], wine_environment(), timeout=30)
         run_bounded(["wineserver", "-w"], wine_environment(), timeout=60)
+
+    def new_session(self):
+        """Ends every process of the prefix and begins a session that lasts until the
+        next. Debian's wineserver shuts down as soon as its last process ends, and a
+        process that starts meanwhile can fail without a word. A session also keeps
+        the display of the process that began it: a run without one needs its own."""
+        self.end_session()
+        status, output = run_bounded(["wineserver", "-p"], wine_environment(), timeout=30)
+        if status != 0:
+            raise AssertionError(f"wineserver -p failed ({status}): {output}")
 
     def env(self, display=True, **variables):
         env = wine_environment(self.display.name if display else None)
