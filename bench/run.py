@@ -47,7 +47,6 @@ COMMANDS = [r'xcopy /E /I Common "C:\Lumeric\"',
             r'xcopy /E /I EN "C:\Lumeric\"']
 SHARES = {"Common": 0.6, "MS60": 0.7 / 3, "EN": 0.5 / 3}
 MEAN_FILE_SIZE = 10_000
-COMSPEC_KEY = r"HKLM\System\CurrentControlSet\Control\Session Manager\Environment"
 
 
 def make_payload(dist, files):
@@ -118,15 +117,6 @@ def time_checks(bench, setup, dist, runs, times, view):
         subprocess.run(["umount", str(install)], check=True)
 
 
-def use_comspec(env, bits):
-    """The copies run in the 64-bit cmd.exe, except in a 32-bit setup.exe where
-    32-bit code is not emulated. A 64-bit process has no sysnative folder."""
-    native = "sysnative" if bits == 32 and wine_fixture.EMULATED_I386 else "system32"
-    subprocess.run([wine_fixture.WINE64, "reg", "add", COMSPEC_KEY, "/v", "ComSpec", "/t", "REG_EXPAND_SZ",
-                    "/d", f"%SystemRoot%\\{native}\\cmd.exe", "/f"], env=env, check=True,
-                   stdout=subprocess.DEVNULL)
-
-
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--runs", type=int, default=7)
@@ -155,7 +145,10 @@ def main():
     times = {"setup": [], "batch": [], "checked": [], "refused": []}
     peaks = []
     try:
-        use_comspec(env, options.bits)  # the bench's session lasts: no server start is timed
+        # The copies run in the 64-bit cmd.exe, except from a 32-bit setup.exe where
+        # 32-bit code is not emulated. A 64-bit process has no sysnative folder.
+        emulated = options.bits == 32 and wine_fixture.EMULATED_I386
+        wine_fixture.set_comspec("sysnative" if emulated else "system32", env)
         time_checks(bench, setup, dist, runs, times, view)
         for _ in range(runs):
             for name, argv in (("setup", setup), ("batch", batch)):

@@ -127,14 +127,20 @@ def create_prefix():
     if status != 0 or not (PREFIX / "system.reg").exists():
         raise SystemExit(f"wineboot failed ({status}):\n{output}")
     if EMULATED_I386:
-        # Wine takes ComSpec from the registry, not from the caller's environment.
-        status, output = run_bounded(
-            [WINE64, "reg", "add", r"HKLM\System\CurrentControlSet\Control\Session Manager\Environment",
-             "/v", "ComSpec", "/t", "REG_EXPAND_SZ", "/d", r"%SystemRoot%\sysnative\cmd.exe", "/f"], env)
+        set_comspec("sysnative", env)
         run_bounded(["wineserver", "-w"], env, timeout=120)
-        if status != 0:
-            raise SystemExit(f"setting ComSpec failed ({status}):\n{output}")
     print(f"Wine prefix ready: {PREFIX}")
+
+
+def set_comspec(folder, env):
+    """Makes cmd.exe in folder (system32, or sysnative: the 64-bit one as a 32-bit
+    process sees it) the prefix's ComSpec. Wine takes ComSpec from the registry,
+    not from the caller's environment."""
+    status, output = run_bounded(
+        [WINE64, "reg", "add", r"HKLM\System\CurrentControlSet\Control\Session Manager\Environment",
+         "/v", "ComSpec", "/t", "REG_EXPAND_SZ", "/d", f"%SystemRoot%\\{folder}\\cmd.exe", "/f"], env)
+    if status != 0:
+        raise SystemExit(f"setting ComSpec failed ({status}):\n{output}")
 
 
 def japanese_locale():
