@@ -1,6 +1,5 @@
 #include "installer/ansi_text.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "platform/platform.h"
@@ -49,23 +48,4 @@ bool holdsAnyOf(const char* text, const char* refused) {
     if (singleByte && (isControlCharacter(*c) || std::strchr(refused, *c) != nullptr)) return true;
   }
   return false;
-}
-
-RunOutcome stopRunNaming(const char* format, const char* name, int exitStatus) {
-  RunOutcome outcome = stopRun(nullptr, exitStatus);
-  ComposedText& message = outcome.message;
-  constexpr char ELLIPSIS[] = "...";
-  const int fixed = std::snprintf(nullptr, 0, format, "");
-  const std::size_t room = sizeof message - 1 - static_cast<std::size_t>(fixed);
-  const char* tail = name;
-  while (std::strlen(tail) > room) tail = nextCharacter(tail);
-  if (tail == name) {
-    (void)std::snprintf(message, sizeof message, format, name);
-    return outcome;
-  }
-  while (std::strlen(tail) + sizeof ELLIPSIS - 1 > room) tail = nextCharacter(tail);
-  ComposedText shortened;
-  (void)std::snprintf(shortened, sizeof shortened, "%s%s", ELLIPSIS, tail);
-  (void)std::snprintf(message, sizeof message, format, shortened);
-  return outcome;
 }

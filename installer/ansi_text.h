@@ -5,8 +5,6 @@
 
 #include <cstddef>
 
-#include "installer/installer.h"
-
 // The character after the one at c (which is not the terminator): two bytes for
 // a lead byte with its trail byte, one otherwise; a lead byte just before the
 // terminator is a broken character of one byte.
@@ -23,9 +21,3 @@
 
 // True when a single-byte character of text is a control character or one of refused.
 [[nodiscard]] bool holdsAnyOf(const char* text, const char* refused);
-
-// A stop whose message is format with its one %s filled by name. A name too
-// long for the buffer is shortened from its start, on a character boundary,
-// behind "...".
-[[nodiscard]] RunOutcome stopRunNaming(const char* format, const char* name,
-                                       int exitStatus = EXIT_UNCHANGED);

@@ -27,19 +27,7 @@ bool isPlainFolderName(const char* name) {
   return isSafeUnquotedWord(name) && !holdsAnyOf(name, "\\/:*?") && !onlyDots;
 }
 
-bool composeCommonCommand(const char* destination, ComposedText& command) {
-  return fitsCommand(
-      std::snprintf(command, sizeof command, "xcopy /E /I Common \"%s\"", destination));
-}
-
-bool composeCompilerCommand(const char* compilerDir, const char* destination,
-                            ComposedText& command) {
-  return fitsCommand(std::snprintf(command, sizeof command, "xcopy /E /I %s \"%s%s\"", compilerDir,
-                                   destination, compilerDir));
-}
-
-bool composeLanguageCommand(const char* installedNlv, const char* destination,
-                            ComposedText& command) {
-  return fitsCommand(
-      std::snprintf(command, sizeof command, "xcopy /E /I %s \"%s\"", installedNlv, destination));
+bool composeCopyCommand(const PayloadTree& tree, const char* installDir, ComposedText& command) {
+  return fitsCommand(std::snprintf(command, sizeof command, "xcopy /E /I %s \"%s%s\"", tree.source,
+                                   installDir, tree.subfolder));
 }

@@ -1,4 +1,4 @@
-// The three copy command lines, and the rule for a name that stands unquoted in one.
+// The copy command lines, and the rule for a name that stands unquoted in one.
 #pragma once
 
 #include "installer/installer.h"
@@ -10,9 +10,7 @@
 // wildcard, and not "." or "..").
 [[nodiscard]] bool isPlainFolderName(const char* name);
 
-// Each composes one copy command into command; false when it would not fit.
-[[nodiscard]] bool composeCommonCommand(const char* destination, ComposedText& command);
-[[nodiscard]] bool composeCompilerCommand(const char* compilerDir, const char* destination,
-                                          ComposedText& command);
-[[nodiscard]] bool composeLanguageCommand(const char* installedNlv, const char* destination,
-                                          ComposedText& command);
+// Composes the command that copies tree into its place below installDir (which
+// ends in a backslash); false when it would not fit.
+[[nodiscard]] bool composeCopyCommand(const PayloadTree& tree, const char* installDir,
+                                      ComposedText& command);

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdio>
 
 // Product identity, fixed in the program.
 inline constexpr char PRODUCT_NAME[] = "Lumeric Server";
@@ -40,9 +39,20 @@ struct RunOutcome {
 inline constexpr RunOutcome GO_ON{false, EXIT_UPDATED, {}};
 
 // A stop with message (null: none), which fits the buffer.
-inline RunOutcome stopRun(const char* message, int exitStatus = EXIT_UNCHANGED) {
-  RunOutcome outcome{true, exitStatus, {}};
-  if (message != nullptr)
-    (void)std::snprintf(outcome.message, sizeof outcome.message, "%s", message);
-  return outcome;
-}
+[[nodiscard]] RunOutcome stopRun(const char* message, int exitStatus = EXIT_UNCHANGED);
+
+// A stop whose message is format with its one %s filled by name. A name too
+// long for the buffer is shortened from its start, on a character boundary,
+// behind "...".
+[[nodiscard]] RunOutcome stopRunNaming(const char* format, const char* name,
+                                       int exitStatus = EXIT_UNCHANGED);
+
+// The folder of one payload tree in the distribution, and the subfolder of the
+// installation directory that it lands in (empty: the directory itself).
+struct PayloadTree {
+  const char* source;
+  const char* subfolder;
+};
+
+// The three trees in the order of their copies: Common, the compiler's, the language's.
+using PayloadTrees = PayloadTree[3];

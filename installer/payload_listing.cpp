@@ -18,16 +18,12 @@ constexpr char TOO_LONG_MESSAGE[] =
     "characters, which the copy cannot write. Reinstall Lumeric Server 4.5 in a folder "
     "with a shorter path, then start setup.exe again.\n\n"
     "Mendrel2 installation cannot continue.";
+constexpr char NO_MEMORY_MESSAGE[] =
+    "There is not enough memory to list the Mendrel2 files.\n\n"
+    "Mendrel2 installation cannot continue.";
 
 // The ANSI file calls take paths of at most 259 characters.
 constexpr std::size_t LONGEST_PATH = 259;
-
-// FAT keeps write times in steps of 2 seconds.
-constexpr unsigned long long TIME_TOLERANCE = 2ULL * 10000000ULL;
-
-bool isFolder(const platform::FileFacts& facts) {
-  return (facts.attributes & platform::ATTRIBUTE_FOLDER) != 0;
-}
 
 // What xcopy without /H passes over.
 bool isHiddenOrSystem(const platform::FileFacts& facts) {
@@ -80,11 +76,11 @@ struct PathBuffer {
 struct Lister {
   PayloadListing* listing;
   PathBuffer source, destination;
-  const char* failure = nullptr;  // the folder or destination that stopped the listing
-  const char* message = nullptr;
+  const char* message = nullptr;  // why the listing stopped
+  const char* failure = nullptr;  // the folder or destination it names, if any
 
-  bool fail(const char* format, const char* path) {
-    message = format;
+  bool fail(const char* why, const char* path = nullptr) {
+    message = why;
     failure = path;
     return false;
   }
@@ -93,11 +89,10 @@ struct Lister {
     if (characterCount(destination.text) > LONGEST_PATH) {
       return fail(TOO_LONG_MESSAGE, destination.text);
     }
-    PayloadItem item{0, 0, isFolder(facts), facts.size, facts.writeTime};
+    PayloadItem item{0, platform::isFolder(facts), facts.size, facts.writeTime};
     if (!reserve(&listing->items, &listing->capacity, listing->count + 1) ||
-        !appendText(listing, source.text, &item.source) ||
         !appendText(listing, destination.text, &item.destination)) {
-      return fail(UNREADABLE_MESSAGE, source.text);
+      return fail(NO_MEMORY_MESSAGE);
     }
     listing->items[listing->count++] = item;
     return true;
@@ -137,7 +132,7 @@ struct Lister {
     if (!destination.append("\\") || !destination.append(found.name)) {
       return fail(TOO_LONG_MESSAGE, destination.text);
     }
-    const bool listed = add(found.facts) && (!isFolder(found.facts) || listFolder());
+    const bool listed = add(found.facts) && (!platform::isFolder(found.facts) || listFolder());
     if (listed) {
       source.cut(sourceLength);
       destination.cut(destinationLength);
@@ -195,16 +190,6 @@ bool keepLastOfEachDestination(PayloadListing* listing) {
   return allocated;
 }
 
-bool isInPlace(const PayloadListing& listing, const PayloadItem& item) {
-  platform::FileFacts facts;
-  if (!platform::fileFacts(listing.destinationOf(item), &facts)) return false;
-  if (isFolder(facts) || item.isFolder) return isFolder(facts) == item.isFolder;
-  const unsigned long long apart = facts.writeTime > item.writeTime
-                                       ? facts.writeTime - item.writeTime
-                                       : item.writeTime - facts.writeTime;
-  return facts.size == item.size && apart <= TIME_TOLERANCE;
-}
-
 }  // namespace
 
 PayloadListing::~PayloadListing() {
@@ -212,22 +197,14 @@ PayloadListing::~PayloadListing() {
   std::free(text);
 }
 
-RunOutcome listPayload(const PayloadTree (&trees)[3], const char* installDir,
-                       PayloadListing* listing) {
+RunOutcome listPayload(const PayloadTrees& trees, const char* installDir, PayloadListing* listing) {
   Lister lister{listing, {}, {}};
   for (const PayloadTree& tree : trees) {
     if (!lister.listTree(tree, installDir)) {
-      return stopRunNaming(lister.message, lister.failure);
+      return lister.failure == nullptr ? stopRun(lister.message)
+                                       : stopRunNaming(lister.message, lister.failure);
     }
   }
-  if (!keepLastOfEachDestination(listing))
-    return stopRunNaming(UNREADABLE_MESSAGE, trees[0].source);
+  if (!keepLastOfEachDestination(listing)) return stopRun(NO_MEMORY_MESSAGE);
   return GO_ON;
-}
-
-const PayloadItem* firstItemNotInPlace(const PayloadListing& listing) {
-  for (std::size_t i = 0; i < listing.count; ++i) {
-    if (!isInPlace(listing, listing.items[i])) return &listing.items[i];
-  }
-  return nullptr;
 }

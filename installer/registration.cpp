@@ -64,9 +64,10 @@ bool makeInstallDir(char (&installDir)[LONG_VALUE_SIZE]) {
 // The language names a payload directory that goes unquoted to the command
 // interpreter; empty, the copy would take the installation for its source.
 bool isUsableLanguage(const InstallRecord& record) {
+  const PayloadTree languageTree{record.installedNlv, ""};
   ComposedText command;
   return record.installedNlv[0] != '\0' && isPlainFolderName(record.installedNlv) &&
-         composeLanguageCommand(record.installedNlv, record.installDir, command);
+         composeCopyCommand(languageTree, record.installDir, command);
 }
 
 }  // namespace

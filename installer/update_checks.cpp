@@ -1,6 +1,5 @@
 #include "installer/update_checks.h"
 
-#include "installer/ansi_text.h"
 #include "platform/platform.h"
 
 namespace {
@@ -22,10 +21,14 @@ constexpr char IN_USE_MESSAGE[] =
 constexpr char NO_SPACE_MESSAGE[] =
     "There is not enough free disk space for the Mendrel2 files in \"%s\".\n\n"
     "Mendrel2 installation cannot continue.";
+constexpr char NOT_COPIED_MESSAGE[] =
+    "The Mendrel2 file \"%s\" was not copied into the installation.\n\n"
+    "The Service Level has not been changed. Mendrel2 installation did not complete.";
 
-bool isFolder(const platform::FileFacts& facts) {
-  return (facts.attributes & platform::ATTRIBUTE_FOLDER) != 0;
-}
+// FAT keeps write times in steps of 2 seconds.
+constexpr unsigned long long TIME_TOLERANCE = 2ULL * 10000000ULL;
+
+using platform::isFolder;
 
 bool isFolderAt(const char* path) {
   platform::FileFacts facts;
@@ -43,7 +46,7 @@ RunOutcome checkNotOnNetworkPath() {
   return GO_ON;
 }
 
-RunOutcome checkFoldersExist(const char* installDir, const PayloadTree (&trees)[3]) {
+RunOutcome checkFoldersExist(const char* installDir, const PayloadTrees& trees) {
   if (!isFolderAt(installDir)) return stopRunNaming(NO_INSTALL_DIR_MESSAGE, installDir);
   for (const PayloadTree& tree : trees) {
     if (!isFolderAt(tree.source)) return stopRunNaming(NO_SOURCE_MESSAGE, tree.source);
@@ -87,9 +90,19 @@ RunOutcome checkDestinations(const char* installDir, const PayloadListing& listi
   return GO_ON;
 }
 
+bool isInPlace(const PayloadListing& listing, const PayloadItem& item) {
+  platform::FileFacts facts;
+  if (!platform::fileFacts(listing.destinationOf(item), &facts)) return false;
+  if (isFolder(facts) || item.isFolder) return isFolder(facts) == item.isFolder;
+  const unsigned long long apart = facts.writeTime > item.writeTime
+                                       ? facts.writeTime - item.writeTime
+                                       : item.writeTime - facts.writeTime;
+  return facts.size == item.size && apart <= TIME_TOLERANCE;
+}
+
 }  // namespace
 
-RunOutcome checkUpdateCanComplete(const char* installDir, const PayloadTree (&trees)[3],
+RunOutcome checkUpdateCanComplete(const char* installDir, const PayloadTrees& trees,
                                   PayloadListing* listing) {
   RunOutcome outcome = checkNotOnNetworkPath();
   if (outcome.stop) return outcome;
@@ -98,4 +111,14 @@ RunOutcome checkUpdateCanComplete(const char* installDir, const PayloadTree (&tr
   outcome = listPayload(trees, installDir, listing);
   if (outcome.stop) return outcome;
   return checkDestinations(installDir, *listing);
+}
+
+RunOutcome checkEveryItemInPlace(const PayloadListing& listing) {
+  for (std::size_t i = 0; i < listing.count; ++i) {
+    const PayloadItem& item = listing.items[i];
+    if (!isInPlace(listing, item)) {
+      return stopRunNaming(NOT_COPIED_MESSAGE, listing.destinationOf(item), EXIT_INCOMPLETE);
+    }
+  }
+  return GO_ON;
 }

@@ -1,5 +1,5 @@
-// What is checked before the first copy, so that an update that cannot
-// complete changes nothing.
+// The checks at both ends of the copies: before the first, so that an update
+// that cannot complete changes nothing, and after the last, that every file is in place.
 #pragma once
 
 #include "installer/installer.h"
@@ -8,6 +8,9 @@
 // Checks that the copies can start here, that the installation and the three
 // trees exist, that every destination can be replaced and that the copies fit
 // the volume; fills listing with what the copies will put in place.
-[[nodiscard]] RunOutcome checkUpdateCanComplete(const char* installDir,
-                                                const PayloadTree (&trees)[3],
+[[nodiscard]] RunOutcome checkUpdateCanComplete(const char* installDir, const PayloadTrees& trees,
                                                 PayloadListing* listing);
+
+// Stops with status 2, naming the first item of listing that is not at its
+// destination (a file with its size and, within 2 seconds, its write time).
+[[nodiscard]] RunOutcome checkEveryItemInPlace(const PayloadListing& listing);

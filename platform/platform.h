@@ -4,12 +4,15 @@
 
 namespace platform {
 
-using KeyHandle = void*;
+// Handles of their own types, so that one cannot be passed where the other belongs.
+struct OpenKey;
+struct OpenSearch;
+using KeyHandle = OpenKey*;        // HKEY
+using SearchHandle = OpenSearch*;  // the HANDLE of FindFirstFileA
 
 // Values of the Windows constants that the update passes or compares, kept
 // here so that the update's logic compiles without <windows.h>.
 inline constexpr long RESULT_SUCCESS = 0;               // ERROR_SUCCESS
-inline constexpr long RESULT_MORE_DATA = 234;           // ERROR_MORE_DATA
 inline constexpr unsigned long ACCESS_READ = 0x20019;   // KEY_READ
 inline constexpr unsigned long ACCESS_WRITE = 0x20006;  // KEY_WRITE
 inline constexpr unsigned long TYPE_STRING = 1;         // REG_SZ
@@ -29,13 +32,14 @@ struct FileFacts {
   unsigned long long writeTime;  // last write, in 100-ns ticks since 1601
 };
 
+// True when facts are a folder's.
+inline bool isFolder(const FileFacts& facts) { return (facts.attributes & ATTRIBUTE_FOLDER) != 0; }
+
 // A name found in a folder, with its facts.
 struct FoundFile {
   char name[260];
   FileFacts facts;
 };
-
-using SearchHandle = void*;
 
 // RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, access): 0 with *key set, or the error code.
 [[nodiscard]] long openMachineKey(const char* path, unsigned long access, KeyHandle* key);

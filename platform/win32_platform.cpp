@@ -9,7 +9,6 @@
 namespace platform {
 
 static_assert(RESULT_SUCCESS == ERROR_SUCCESS);
-static_assert(RESULT_MORE_DATA == ERROR_MORE_DATA);
 static_assert(ACCESS_READ == KEY_READ);
 static_assert(ACCESS_WRITE == KEY_WRITE);
 static_assert(TYPE_STRING == REG_SZ);
@@ -46,20 +45,20 @@ void fill(const WIN32_FIND_DATAA& data, FoundFile* found) {
 long openMachineKey(const char* path, unsigned long access, KeyHandle* key) {
   HKEY handle = nullptr;
   const LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, access, &handle);
-  *key = handle;
+  *key = reinterpret_cast<KeyHandle>(handle);
   return result;
 }
 
 long queryValue(KeyHandle key, const char* name, unsigned char* data, unsigned long* size) {
-  return RegQueryValueExA(static_cast<HKEY>(key), name, nullptr, nullptr, data, size);
+  return RegQueryValueExA(reinterpret_cast<HKEY>(key), name, nullptr, nullptr, data, size);
 }
 
 long setValue(KeyHandle key, const char* name, unsigned long type, const unsigned char* data,
               unsigned long size) {
-  return RegSetValueExA(static_cast<HKEY>(key), name, 0, type, data, size);
+  return RegSetValueExA(reinterpret_cast<HKEY>(key), name, 0, type, data, size);
 }
 
-void closeKey(KeyHandle key) { RegCloseKey(static_cast<HKEY>(key)); }
+void closeKey(KeyHandle key) { RegCloseKey(reinterpret_cast<HKEY>(key)); }
 
 int messageBox(const char* text, const char* caption, unsigned int type) {
   return MessageBoxA(nullptr, text, caption, type);
@@ -87,7 +86,7 @@ bool fileFacts(const char* path, FileFacts* facts) {
 long findFirstFile(const char* pattern, SearchHandle* search, FoundFile* found) {
   WIN32_FIND_DATAA data;
   const HANDLE handle = FindFirstFileA(pattern, &data);
-  *search = handle;
+  *search = static_cast<SearchHandle>(handle);
   if (handle == INVALID_HANDLE_VALUE) return static_cast<long>(GetLastError());
   fill(data, found);
   return RESULT_SUCCESS;

@@ -17,6 +17,7 @@ constexpr long FILE_NOT_FOUND = 2;
 constexpr long PATH_NOT_FOUND = 3;
 constexpr long ACCESS_DENIED = 5;
 constexpr long INVALID_HANDLE = 6;
+constexpr long MORE_DATA = 234;
 constexpr unsigned char SCRIBBLE = 0xCC;
 
 FakeWindows fake;
@@ -165,6 +166,11 @@ void addInstallation(const std::string& installDir, const std::string& compilerD
 
 FakeWindows& fakeWindows() { return fake; }
 
+extern "C" void* __real_realloc(void* block, std::size_t size);
+extern "C" void* __wrap_realloc(void* block, std::size_t size) {
+  return fake.memoryExhausted ? nullptr : __real_realloc(block, size);
+}
+
 void resetFakeWindows() {
   fake = FakeWindows{};
   searches.clear();
@@ -219,7 +225,7 @@ long queryValue(KeyHandle key, const char* name, unsigned char* data, unsigned l
   const std::string& bytes = value->second;
   const bool fits = bytes.size() <= *size;
   *size = static_cast<unsigned long>(bytes.size());
-  if (!fits) return RESULT_MORE_DATA;
+  if (!fits) return MORE_DATA;
   std::memcpy(data, bytes.data(), bytes.size());
   return RESULT_SUCCESS;
 }

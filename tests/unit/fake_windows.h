@@ -48,6 +48,7 @@ struct FakeWindows {
   unsigned long long freeBytes = 1ULL << 40;
   unsigned long long clusterBytes = 4096;
   bool volumeKnown = true;
+  bool memoryExhausted = false;  // realloc gives null (the tests link with --wrap=realloc)
   std::function<void(FakeWindows&)> afterCopies;  // runs after the third command
 
   // What the update did, in order: "open <path> <access>", "query <name> <size>",

@@ -53,6 +53,8 @@ inline const std::string NETWORK_PATH =
     "setup.exe cannot copy the Mendrel2 files from a network path. Copy the distribution to a "
     "local drive, or map a drive letter to its share, and start setup.exe from there." +
     CANNOT_CONTINUE;
+inline const std::string NO_MEMORY =
+    "There is not enough memory to list the Mendrel2 files." + CANNOT_CONTINUE;
 inline std::string noInstallDir(const std::string& path) {
   return "The installation directory \"" + path + "\" does not exist." + CANNOT_CONTINUE;
 }
