@@ -7,8 +7,9 @@
 
 namespace {
 
-// Characters that make cmd.exe do something other than pass one word to xcopy.
-constexpr char SHELL_SPECIAL[] = " \"&|<>^";
+// Characters that make cmd.exe do something other than pass one word to xcopy;
+// it expands %NAME% even in the line it is given.
+constexpr char SHELL_SPECIAL[] = " \"&|<>^%";
 
 // A command fits when snprintf had room for all of it and its terminator.
 bool fitsCommand(int length) {

@@ -22,6 +22,11 @@ struct InstallRecord {
   char serviceLevel[LEVEL_SIZE];
 };
 
+// Where the run speaks to the user, learned once at its start.
+struct Session {
+  bool boxesCanBeSeen;  // false without a screen, as in a service's session
+};
+
 // Exit statuses of the run.
 inline constexpr int EXIT_UPDATED = 0;
 inline constexpr int EXIT_UNCHANGED = 1;  // nothing was copied or written

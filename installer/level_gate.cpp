@@ -37,10 +37,10 @@ int levelNumber(const char* serviceLevel) {
   return magnitude > INT_MAX ? INT_MAX : static_cast<int>(magnitude);
 }
 
-RunOutcome passLevelGate(const char* serviceLevel) {
+RunOutcome passLevelGate(const char* serviceLevel, const Session& session) {
   if (std::strcmp(serviceLevel, "GA") == 0) return GO_ON;
   const int level = levelNumber(serviceLevel);
-  if (level == UPDATE_LEVEL) return askConfirmation(SAME_LEVEL_QUESTION);
-  if (level > UPDATE_LEVEL) return askConfirmation(HIGHER_LEVEL_QUESTION);
+  if (level == UPDATE_LEVEL) return askConfirmation(session, SAME_LEVEL_QUESTION);
+  if (level > UPDATE_LEVEL) return askConfirmation(session, HIGHER_LEVEL_QUESTION);
   return GO_ON;
 }

@@ -9,4 +9,4 @@
 
 // Goes on for "GA" and levels below this update's; asks the user to confirm
 // re-applying it or back-levelling a higher one, and stops unless they agree.
-[[nodiscard]] RunOutcome passLevelGate(const char* serviceLevel);
+[[nodiscard]] RunOutcome passLevelGate(const char* serviceLevel, const Session& session);

@@ -2,11 +2,15 @@
 
 #include "platform/platform.h"
 
-void showError(const char* text) {
-  platform::messageBox(text, productCaption, platform::BOX_ERROR);
+void showError(const Session& session, const char* text) {
+  platform::writeStandardError(text);
+  if (session.boxesCanBeSeen) platform::messageBox(text, productCaption, platform::BOX_ERROR);
 }
 
-RunOutcome askConfirmation(const char* text) {
+// A question that nobody can see is no consent.
+RunOutcome askConfirmation(const Session& session, const char* text) {
+  platform::writeStandardError(text);
+  if (!session.boxesCanBeSeen) return stopRun(nullptr);
   const int answer = platform::messageBox(text, productCaption, platform::BOX_CONFIRM);
   return answer == platform::ANSWER_OK ? GO_ON : stopRun(nullptr);
 }

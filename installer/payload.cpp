@@ -45,7 +45,7 @@ bool runCopies(const PayloadTrees& trees, const char* installDir) {
 
 }  // namespace
 
-RunOutcome deployPayload(const InstallRecord& record) {
+RunOutcome deployPayload(const InstallRecord& record, const char* keyPath, const Session& session) {
   const char* compiler = platform::environmentValue(COMPILER_VARIABLE);
   if (compiler == nullptr || compiler[0] == '\0') return stopRun(NO_COMPILER_MESSAGE);
   const char* compilerDir = compilerDirFor(compiler);
@@ -59,7 +59,7 @@ RunOutcome deployPayload(const InstallRecord& record) {
   }
 
   PayloadListing listing;
-  RunOutcome outcome = checkUpdateCanComplete(record.installDir, trees, &listing);
+  RunOutcome outcome = checkUpdateCanComplete(keyPath, record.installDir, trees, session, &listing);
   if (outcome.stop) return outcome;
 
   const bool copied = runCopies(trees, record.installDir);

@@ -14,16 +14,17 @@ constexpr char UNREADABLE_MESSAGE[] =
     "distribution is complete and readable, then start setup.exe again.\n\n"
     "Mendrel2 installation cannot continue.";
 constexpr char TOO_LONG_MESSAGE[] =
-    "The path \"%s\" of a Mendrel2 file in the installation would be longer than 259 "
-    "characters, which the copy cannot write. Reinstall Lumeric Server 4.5 in a folder "
-    "with a shorter path, then start setup.exe again.\n\n"
-    "Mendrel2 installation cannot continue.";
+    "The path \"%s\" in the installation would be longer than Windows lets the copy write. "
+    "Reinstall Lumeric Server 4.5 in a folder with a shorter path, then start setup.exe "
+    "again.\n\nMendrel2 installation cannot continue.";
 constexpr char NO_MEMORY_MESSAGE[] =
     "There is not enough memory to list the Mendrel2 files.\n\n"
     "Mendrel2 installation cannot continue.";
 
-// The ANSI file calls take paths of at most 259 characters.
-constexpr std::size_t LONGEST_PATH = 259;
+// Windows' CreateDirectory takes a folder of at most MAX_PATH - 12 characters
+// with its terminator, and its xcopy runs out of memory on a longer file path.
+constexpr std::size_t LONGEST_FOLDER = 247;
+constexpr std::size_t LONGEST_FILE = 254;
 
 // What xcopy without /H passes over.
 bool isHiddenOrSystem(const platform::FileFacts& facts) {
@@ -86,7 +87,8 @@ struct Lister {
   }
 
   bool add(const platform::FileFacts& facts) {
-    if (characterCount(destination.text) > LONGEST_PATH) {
+    const std::size_t longest = platform::isFolder(facts) ? LONGEST_FOLDER : LONGEST_FILE;
+    if (characterCount(destination.text) > longest) {
       return fail(TOO_LONG_MESSAGE, destination.text);
     }
     PayloadItem item{0, platform::isFolder(facts), facts.size, facts.writeTime};

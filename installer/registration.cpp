@@ -47,13 +47,23 @@ bool readString(platform::KeyHandle key, const char* name, char (&buffer)[N]) {
   return readString(key, name, buffer, N);
 }
 
-// Every copy lands below installDir, so it must end in a backslash; an empty
-// value would make the destination the root of the current drive. A control
-// character or a double quote would end the quoted destination early, and a
-// backslash after a lone lead byte would become its trail byte.
+// A drive letter, a colon and a separator, or two backslashes (a UNC path).
+// Anything else lands wherever the current folder or drive happens to be.
+bool isFullPath(const char* path) {
+  const bool driveLetter = (path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z');
+  const bool onDrive = driveLetter && path[1] == ':' && (path[2] == '\\' || path[2] == '/');
+  return onDrive || (path[0] == '\\' && path[1] == '\\');
+}
+
+// Every copy lands below installDir, so it must be a full path that ends in a
+// backslash. A control character or a double quote would end the quoted
+// destination early, and a backslash after a lone lead byte would become its
+// trail byte.
 bool makeInstallDir(char (&installDir)[LONG_VALUE_SIZE]) {
   const std::size_t length = std::strlen(installDir);
-  if (length == 0 || holdsAnyOf(installDir, "\"") || endsInLoneLeadByte(installDir)) return false;
+  if (!isFullPath(installDir) || holdsAnyOf(installDir, "\"") || endsInLoneLeadByte(installDir)) {
+    return false;
+  }
   if (endsInBackslash(installDir)) return true;
   if (length + 1 >= LONG_VALUE_SIZE) return false;
   installDir[length] = '\\';
@@ -94,6 +104,15 @@ RunOutcome readInstallRecord(platform::KeyHandle key, InstallRecord* record) {
   }
   if (!readString(key, "ServiceLevel", record->serviceLevel)) return stopRun(LEVEL_MESSAGE);
   return GO_ON;
+}
+
+bool keyOpensForWriting(const char* keyPath) {
+  platform::KeyHandle key = nullptr;
+  if (platform::openMachineKey(keyPath, platform::ACCESS_WRITE, &key) != platform::RESULT_SUCCESS) {
+    return false;
+  }
+  platform::closeKey(key);
+  return true;
 }
 
 void closeReadKey(platform::KeyHandle key) { platform::closeKey(key); }

@@ -14,6 +14,9 @@ void composeKeyPath(ComposedText& keyPath);
 // Reads the three values into record, stopping at the first that is missing or unusable.
 [[nodiscard]] RunOutcome readInstallRecord(platform::KeyHandle key, InstallRecord* record);
 
+// True when the key opens for writing; closes it again at once.
+[[nodiscard]] bool keyOpensForWriting(const char* keyPath);
+
 // Closes the key opened for reading.
 void closeReadKey(platform::KeyHandle key);
 

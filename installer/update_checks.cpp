@@ -1,9 +1,17 @@
 #include "installer/update_checks.h"
 
+#include <cstring>
+
+#include "installer/registration.h"
 #include "platform/platform.h"
 
 namespace {
 
+constexpr char COPY_SWITCHES_VARIABLE[] = "COPYCMD";
+
+constexpr char NO_RIGHTS_MESSAGE[] =
+    "Updating Lumeric Server 4.5 needs administrator rights. Right-click setup.exe, choose "
+    "\"Run as administrator\", and start it again.\n\nMendrel2 installation cannot continue.";
 constexpr char NETWORK_PATH_MESSAGE[] =
     "setup.exe cannot copy the Mendrel2 files from a network path. Copy the distribution to a "
     "local drive, or map a drive letter to its share, and start setup.exe from there.\n\n"
@@ -18,6 +26,14 @@ constexpr char IN_USE_MESSAGE[] =
     "The file \"%s\" cannot be replaced: it is in use or read-only. Stop Lumeric Server 4.5 and "
     "every program that uses its files, then start setup.exe again.\n\n"
     "Mendrel2 installation cannot continue.";
+constexpr char PROTECTED_MESSAGE[] =
+    "The file \"%s\" cannot be replaced: it is read-only, hidden or a system file. Clear those "
+    "attributes (attrib -r -h -s), then start setup.exe again.\n\n"
+    "Mendrel2 installation cannot continue.";
+constexpr char UNANSWERABLE_MESSAGE[] =
+    "The copies would ask before replacing files, and nobody can answer them here. Set "
+    "COPYCMD=/Y in the environment that starts setup.exe, then start it again.\n\n"
+    "Mendrel2 installation cannot continue.";
 constexpr char NO_SPACE_MESSAGE[] =
     "There is not enough free disk space for the Mendrel2 files in \"%s\".\n\n"
     "Mendrel2 installation cannot continue.";
@@ -30,9 +46,26 @@ constexpr unsigned long long TIME_TOLERANCE = 2ULL * 10000000ULL;
 
 using platform::isFolder;
 
+// Windows' copy refuses to replace such a file.
+constexpr unsigned long PROTECTING_ATTRIBUTES =
+    platform::ATTRIBUTE_READONLY | platform::ATTRIBUTE_HIDDEN | platform::ATTRIBUTE_SYSTEM;
+
+// What the copies will do at their destinations.
+struct DestinationTally {
+  unsigned long long bytesAdded = 0;  // on the volume, in whole clusters
+  bool replacesFiles = false;
+};
+
 bool isFolderAt(const char* path) {
   platform::FileFacts facts;
   return platform::fileFacts(path, &facts) && isFolder(facts);
+}
+
+// Under UAC a limited or virtualized process would pass the checks and then
+// have its copies refused, or land in the user's VirtualStore.
+RunOutcome checkRights(const char* keyPath) {
+  if (platform::runsRestricted() || !keyOpensForWriting(keyPath)) return stopRun(NO_RIGHTS_MESSAGE);
+  return GO_ON;
 }
 
 // The command interpreter cannot start in a UNC folder and would copy from the
@@ -58,36 +91,72 @@ unsigned long long roundedUp(unsigned long long bytes, unsigned long long cluste
   return cluster == 0 ? bytes : (bytes + cluster - 1) / cluster * cluster;
 }
 
-// A destination that exists must be of the item's kind and, for a file, open
-// for writing. Adds to *bytesAdded what the item's copy takes on the volume.
+// A destination that exists must be of the item's kind and, for a file, have
+// none of the protecting attributes and open for writing.
 RunOutcome checkReplaceable(const PayloadItem& item, const char* destination,
-                            unsigned long long cluster, unsigned long long* bytesAdded) {
+                            unsigned long long cluster, DestinationTally* tally) {
   platform::FileFacts existing{0, 0, 0};
   const bool exists = platform::fileFacts(destination, &existing);
-  if (exists && (isFolder(existing) != item.isFolder ||
-                 (!item.isFolder && !platform::canOpenForWriting(destination)))) {
+  if (exists && isFolder(existing) != item.isFolder)
+    return stopRunNaming(IN_USE_MESSAGE, destination);
+  if (item.isFolder) return GO_ON;
+  if (exists && (existing.attributes & PROTECTING_ATTRIBUTES) != 0) {
+    return stopRunNaming(PROTECTED_MESSAGE, destination);
+  }
+  if (exists && !platform::canOpenForWriting(destination)) {
     return stopRunNaming(IN_USE_MESSAGE, destination);
   }
-  if (!item.isFolder && item.size > existing.size) {
-    *bytesAdded += roundedUp(item.size - existing.size, cluster);
-  }
+  if (item.size > existing.size) tally->bytesAdded += roundedUp(item.size - existing.size, cluster);
+  tally->replacesFiles = tally->replacesFiles || exists;
   return GO_ON;
 }
 
 // When the volume does not tell its free space, the check after the copies
 // still finds what did not fit.
-RunOutcome checkDestinations(const char* installDir, const PayloadListing& listing) {
+RunOutcome checkDestinations(const char* installDir, const PayloadListing& listing,
+                             DestinationTally* tally) {
   unsigned long long freeBytes = 0, cluster = 0;
   const bool spaceKnown = platform::volumeSpace(installDir, &freeBytes, &cluster);
-  unsigned long long bytesAdded = 0;
   for (std::size_t i = 0; i < listing.count; ++i) {
     const PayloadItem& item = listing.items[i];
-    const RunOutcome outcome =
-        checkReplaceable(item, listing.destinationOf(item), cluster, &bytesAdded);
+    const RunOutcome outcome = checkReplaceable(item, listing.destinationOf(item), cluster, tally);
     if (outcome.stop) return outcome;
   }
-  if (spaceKnown && bytesAdded > freeBytes) return stopRunNaming(NO_SPACE_MESSAGE, installDir);
+  if (spaceKnown && tally->bytesAdded > freeBytes) {
+    return stopRunNaming(NO_SPACE_MESSAGE, installDir);
+  }
   return GO_ON;
+}
+
+bool isSwitch(const char* word, std::size_t length, const char* name) {
+  if (length != std::strlen(name)) return false;
+  for (std::size_t i = 0; i < length; ++i) {
+    const char upper =
+        word[i] >= 'a' && word[i] <= 'z' ? static_cast<char>(word[i] - 'a' + 'A') : word[i];
+    if (upper != name[i]) return false;
+  }
+  return true;
+}
+
+// xcopy takes switches from COPYCMD before its command line, without regard to
+// case; of /Y and /-Y the last one counts.
+bool copiesReplaceWithoutAsking() {
+  const char* switches = platform::environmentValue(COPY_SWITCHES_VARIABLE);
+  bool replaces = false;
+  for (const char* c = switches != nullptr ? switches : ""; *c != '\0';) {
+    const std::size_t length = std::strcspn(c, " \t");
+    if (isSwitch(c, length, "/Y")) replaces = true;
+    if (isSwitch(c, length, "/-Y")) replaces = false;
+    c += length;
+    c += std::strspn(c, " \t");
+  }
+  return replaces;
+}
+
+// Where no screen is, nobody can answer xcopy's question before it replaces a file.
+RunOutcome checkReplacingNeedsNoAnswer(const Session& session, bool replacesFiles) {
+  if (session.boxesCanBeSeen || !replacesFiles || copiesReplaceWithoutAsking()) return GO_ON;
+  return stopRun(UNANSWERABLE_MESSAGE);
 }
 
 bool isInPlace(const PayloadListing& listing, const PayloadItem& item) {
@@ -102,15 +171,21 @@ bool isInPlace(const PayloadListing& listing, const PayloadItem& item) {
 
 }  // namespace
 
-RunOutcome checkUpdateCanComplete(const char* installDir, const PayloadTrees& trees,
+RunOutcome checkUpdateCanComplete(const char* keyPath, const char* installDir,
+                                  const PayloadTrees& trees, const Session& session,
                                   PayloadListing* listing) {
-  RunOutcome outcome = checkNotOnNetworkPath();
+  RunOutcome outcome = checkRights(keyPath);
+  if (outcome.stop) return outcome;
+  outcome = checkNotOnNetworkPath();
   if (outcome.stop) return outcome;
   outcome = checkFoldersExist(installDir, trees);
   if (outcome.stop) return outcome;
   outcome = listPayload(trees, installDir, listing);
   if (outcome.stop) return outcome;
-  return checkDestinations(installDir, *listing);
+  DestinationTally tally;
+  outcome = checkDestinations(installDir, *listing, &tally);
+  if (outcome.stop) return outcome;
+  return checkReplacingNeedsNoAnswer(session, tally.replacesFiles);
 }
 
 RunOutcome checkEveryItemInPlace(const PayloadListing& listing) {

@@ -5,10 +5,13 @@
 #include "installer/installer.h"
 #include "installer/payload_listing.h"
 
-// Checks that the copies can start here, that the installation and the three
-// trees exist, that every destination can be replaced and that the copies fit
-// the volume; fills listing with what the copies will put in place.
-[[nodiscard]] RunOutcome checkUpdateCanComplete(const char* installDir, const PayloadTrees& trees,
+// Checks that the process may write the installation and the product's key at
+// keyPath, that the copies can start here, that the installation and the three
+// trees exist, that every destination can be written and replaced, that the
+// copies fit the volume, and that they will ask nothing that nobody in session
+// could answer; fills listing with what the copies will put in place.
+[[nodiscard]] RunOutcome checkUpdateCanComplete(const char* keyPath, const char* installDir,
+                                                const PayloadTrees& trees, const Session& session,
                                                 PayloadListing* listing);
 
 // Stops with status 2, naming the first item of listing that is not at its

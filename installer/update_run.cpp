@@ -4,11 +4,12 @@
 #include "installer/message_boxes.h"
 #include "installer/payload.h"
 #include "installer/registration.h"
+#include "platform/platform.h"
 
 namespace {
 
-int endRun(const RunOutcome& outcome) {
-  if (outcome.message[0] != '\0') showError(outcome.message);
+int endRun(const RunOutcome& outcome, const Session& session) {
+  if (outcome.message[0] != '\0') showError(session, outcome.message);
   return outcome.exitStatus;
 }
 
@@ -16,23 +17,24 @@ int endRun(const RunOutcome& outcome) {
 
 // On a stop the read key is left to the end of the process.
 int runUpdate() {
+  const Session session{platform::boxesCanBeSeen()};
   ComposedText keyPath;
   composeKeyPath(keyPath);
 
   platform::KeyHandle key = nullptr;
   RunOutcome outcome = openKeyForReading(keyPath, &key);
-  if (outcome.stop) return endRun(outcome);
+  if (outcome.stop) return endRun(outcome, session);
 
   InstallRecord record;
   outcome = readInstallRecord(key, &record);
-  if (outcome.stop) return endRun(outcome);
+  if (outcome.stop) return endRun(outcome, session);
 
-  outcome = passLevelGate(record.serviceLevel);
-  if (outcome.stop) return endRun(outcome);
+  outcome = passLevelGate(record.serviceLevel, session);
+  if (outcome.stop) return endRun(outcome, session);
 
   closeReadKey(key);
-  outcome = deployPayload(record);
-  if (outcome.stop) return endRun(outcome);
+  outcome = deployPayload(record, keyPath, session);
+  if (outcome.stop) return endRun(outcome, session);
 
-  return endRun(recordUpdateLevel(keyPath));
+  return endRun(recordUpdateLevel(keyPath), session);
 }

@@ -2,5 +2,10 @@
 #include <windows.h>
 
 #include "installer/update_run.h"
+#include "platform/platform.h"
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return runUpdate(); }
+// A program that runs as administrator loads no DLL from its download folder.
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  platform::restrictLibrarySearch();
+  return runUpdate();
+}

@@ -21,9 +21,10 @@ inline constexpr unsigned int BOX_CONFIRM = 0x131;  // MB_OKCANCEL | MB_ICONWARN
 inline constexpr int ANSWER_OK = 1;                 // IDOK
 inline constexpr long RESULT_FILE_NOT_FOUND = 2;    // ERROR_FILE_NOT_FOUND
 inline constexpr long RESULT_NO_MORE_FILES = 18;    // ERROR_NO_MORE_FILES
-inline constexpr unsigned long ATTRIBUTE_HIDDEN = 0x2;   // FILE_ATTRIBUTE_HIDDEN
-inline constexpr unsigned long ATTRIBUTE_SYSTEM = 0x4;   // FILE_ATTRIBUTE_SYSTEM
-inline constexpr unsigned long ATTRIBUTE_FOLDER = 0x10;  // FILE_ATTRIBUTE_DIRECTORY
+inline constexpr unsigned long ATTRIBUTE_READONLY = 0x1;  // FILE_ATTRIBUTE_READONLY
+inline constexpr unsigned long ATTRIBUTE_HIDDEN = 0x2;    // FILE_ATTRIBUTE_HIDDEN
+inline constexpr unsigned long ATTRIBUTE_SYSTEM = 0x4;    // FILE_ATTRIBUTE_SYSTEM
+inline constexpr unsigned long ATTRIBUTE_FOLDER = 0x10;   // FILE_ATTRIBUTE_DIRECTORY
 
 // What the file system tells of a file or a folder.
 struct FileFacts {
@@ -40,6 +41,25 @@ struct FoundFile {
   char name[260];
   FileFacts facts;
 };
+
+// SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32) where Windows has it, else
+// SetDllDirectoryA(""): no DLL is looked for in the current folder or, with the
+// first, in the program's own.
+void restrictLibrarySearch();
+
+// GetTokenInformation(TokenElevationType, TokenVirtualizationEnabled): true when the
+// process runs with a limited (filtered) token or with UAC virtualization; false
+// where Windows cannot tell.
+[[nodiscard]] bool runsRestricted();
+
+// GetUserObjectInformationA(GetProcessWindowStation(), UOI_FLAGS): false when the
+// window station lacks WSF_VISIBLE (a service's), so that no box would be seen;
+// true where Windows cannot tell.
+[[nodiscard]] bool boxesCanBeSeen();
+
+// WriteFile(GetStdHandle(STD_ERROR_HANDLE)) of text and CR LF; nothing when the
+// process has no standard error.
+void writeStandardError(const char* text);
 
 // RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, access): 0 with *key set, or the error code.
 [[nodiscard]] long openMachineKey(const char* path, unsigned long access, KeyHandle* key);

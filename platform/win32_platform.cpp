@@ -17,6 +17,7 @@ static_assert(BOX_CONFIRM == (MB_OKCANCEL | MB_ICONWARNING | MB_DEFBUTTON2));
 static_assert(ANSWER_OK == IDOK);
 static_assert(RESULT_FILE_NOT_FOUND == ERROR_FILE_NOT_FOUND);
 static_assert(RESULT_NO_MORE_FILES == ERROR_NO_MORE_FILES);
+static_assert(ATTRIBUTE_READONLY == FILE_ATTRIBUTE_READONLY);
 static_assert(ATTRIBUTE_HIDDEN == FILE_ATTRIBUTE_HIDDEN);
 static_assert(ATTRIBUTE_SYSTEM == FILE_ATTRIBUTE_SYSTEM);
 static_assert(ATTRIBUTE_FOLDER == FILE_ATTRIBUTE_DIRECTORY);
@@ -40,7 +41,49 @@ void fill(const WIN32_FIND_DATAA& data, FoundFile* found) {
       factsOf(data.dwFileAttributes, data.nFileSizeHigh, data.nFileSizeLow, data.ftLastWriteTime);
 }
 
+// A token fact of the process; false where the token or the class is unknown.
+bool tokenFact(TOKEN_INFORMATION_CLASS kind, DWORD isTrue) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  DWORD value = 0, size = 0;
+  const bool known = GetTokenInformation(token, kind, &value, sizeof value, &size) != FALSE;
+  CloseHandle(token);
+  return known && value == isTrue;
+}
+
 }  // namespace
+
+void restrictLibrarySearch() {
+  using SetDefaultDllDirectoriesCall = BOOL(WINAPI*)(DWORD);
+  const FARPROC found =
+      GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories");
+  const auto setDefault =
+      reinterpret_cast<SetDefaultDllDirectoriesCall>(reinterpret_cast<void*>(found));
+  if (setDefault == nullptr || !setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) SetDllDirectoryA("");
+}
+
+bool runsRestricted() {
+  return tokenFact(TokenElevationType, TokenElevationTypeLimited) ||
+         tokenFact(TokenVirtualizationEnabled, TRUE);
+}
+
+bool boxesCanBeSeen() {
+  USEROBJECTFLAGS flags{};
+  DWORD size = 0;
+  if (!GetUserObjectInformationA(GetProcessWindowStation(), UOI_FLAGS, &flags, sizeof flags,
+                                 &size)) {
+    return true;
+  }
+  return (flags.dwFlags & WSF_VISIBLE) != 0;
+}
+
+void writeStandardError(const char* text) {
+  const HANDLE output = GetStdHandle(STD_ERROR_HANDLE);
+  if (output == nullptr || output == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  WriteFile(output, text, static_cast<DWORD>(std::strlen(text)), &written, nullptr);
+  WriteFile(output, "\r\n", 2, &written, nullptr);
+}
 
 long openMachineKey(const char* path, unsigned long access, KeyHandle* key) {
   HKEY handle = nullptr;

@@ -195,7 +195,6 @@ std::vector<std::string> queriedValues() {
 bool touchedInstallation() {
   for (const std::string& call : fake.calls) {
     if (call.rfind("system ", 0) == 0 || call.rfind("set ", 0) == 0) return true;
-    if (call.rfind("open ", 0) == 0 && call.find(" 0x20006") != std::string::npos) return true;
   }
   return false;
 }
@@ -258,9 +257,19 @@ int messageBox(const char* text, const char* caption, unsigned int type) {
 // Windows matches variable names without regard to case.
 const char* environmentValue(const char* name) {
   fake.calls.push_back("getenv " + std::string(name));
-  if (strcasecmp(name, "QDXCOMP") != 0 || !fake.compiler) return nullptr;
-  return fake.compiler->c_str();
+  const std::optional<std::string>* value = nullptr;
+  if (strcasecmp(name, "QDXCOMP") == 0) value = &fake.compiler;
+  if (strcasecmp(name, "COPYCMD") == 0) value = &fake.copySwitches;
+  return value != nullptr && *value ? (*value)->c_str() : nullptr;
 }
+
+void restrictLibrarySearch() {}
+
+bool runsRestricted() { return fake.restricted; }
+
+bool boxesCanBeSeen() { return fake.boxesVisible; }
+
+void writeStandardError(const char* text) { fake.standardError += std::string(text) + "\r\n"; }
 
 bool isLeadByte(char byte) {
   const auto value = static_cast<unsigned char>(byte);

@@ -49,6 +49,10 @@ struct FakeWindows {
   unsigned long long clusterBytes = 4096;
   bool volumeKnown = true;
   bool memoryExhausted = false;  // realloc gives null (the tests link with --wrap=realloc)
+  bool restricted = false;       // a limited or virtualized token
+  bool boxesVisible = true;      // false in a session without a screen
+  std::optional<std::string> copySwitches;        // COPYCMD
+  std::string standardError;                      // what the update wrote there
   std::function<void(FakeWindows&)> afterCopies;  // runs after the third command
 
   // What the update did, in order: "open <path> <access>", "query <name> <size>",
@@ -90,5 +94,5 @@ void addInstallation(const std::string& installDir, const std::string& compilerD
 // Names that the update queried, in order.
 std::vector<std::string> queriedValues();
 
-// True when the update ran a command or opened the key for writing.
+// True when the update ran a command or set a value.
 bool touchedInstallation();

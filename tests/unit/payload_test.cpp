@@ -105,7 +105,7 @@ TEST_F(PayloadTest, UnusableCompilerStopsBeforeAnyCopy) {
       {"932: ending in a lone lead byte", "MS60\x83", expected::BAD_COMPILER, 932},
       {"second command of 521 characters", string(250, 'c'), expected::BAD_COMPILER},
   };
-  for (const char special : string("\"&|<>^")) {
+  for (const char special : string("\"&|<>^%")) {
     rows.push_back(
         {string("contains ") + special, string("MS60") + special + "x", expected::BAD_COMPILER});
   }
@@ -119,12 +119,18 @@ TEST_F(PayloadTest, UnusableCompilerStopsBeforeAnyCopy) {
     EXPECT_FALSE(touchedInstallation());
   }
 
-  // An empty compiler tree, whose folder's path of 255 characters is short enough.
-  prepare(installDir, "EN", string(249, 'c'));
-  fake.files.erase(string("C:\\DIST\\") + string(249, 'C') + "\\COMPILER.DAT");
-  EXPECT_EQ(runUpdate(), 0);
-  ASSERT_EQ(fake.commands.size(), 3u);
-  EXPECT_EQ(fake.commands[1].size(), 519u);
+  // An empty compiler tree: its folder's path of 247 characters is the longest
+  // Windows makes, and the longest command that can run is 503 characters.
+  for (const std::size_t length : {241, 242}) {
+    prepare(installDir, "EN", string(length, 'c'));
+    fake.files.erase("C:\\DIST\\" + string(length, 'C') + "\\COMPILER.DAT");
+    EXPECT_EQ(runUpdate(), length == 241 ? 0 : 1);
+    ASSERT_EQ(fake.commands.size(), length == 241 ? 3u : 0u);
+    if (length == 241) {
+      EXPECT_EQ(fake.commands[1].size(), 503u);
+    }
+  }
+  EXPECT_EQ(fake.boxes.at(0).text, expected::tooLong(installDir + string(242, 'c')));
 }
 
 TEST_F(PayloadTest, LevelIsRecordedOnlyWhenEveryCopySucceeded) {
@@ -162,11 +168,12 @@ TEST_F(PayloadTest, LevelThatCannotBeRecordedIsReported) {
   const struct {
     const char* name;
     long openWriteError, setError;
-  } rows[] = {{"key cannot be opened for writing", 5, 0}, {"value cannot be set", 0, 5}};
+  } rows[] = {{"key no longer opens for writing after the copies", 5, 0},
+              {"value cannot be set", 0, 5}};
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     prepare("C:\\Lumeric\\", "EN", "MSVC");
-    fake.openWriteError = row.openWriteError;
+    fake.afterCopies = [error = row.openWriteError](FakeWindows& f) { f.openWriteError = error; };
     fake.setError = row.setError;
     EXPECT_EQ(runUpdate(), 2);
     EXPECT_EQ(fake.commands.size(), 3u);
@@ -202,6 +209,7 @@ void runTreeRows(const std::vector<TreeRow>& rows) {
     if (!fake.boxes.empty()) {
       EXPECT_EQ(fake.boxes[0].text, row.message);
     }
+    EXPECT_EQ(fake.standardError, row.message.empty() ? "" : row.message + "\r\n");
     EXPECT_EQ(fake.commands.size(), row.status == 1 ? 0u : 3u);
     EXPECT_EQ(fake.written.count("ServiceLevel"), row.status == 0 ? 1u : 0u);
     EXPECT_EQ(touchedInstallation(), row.status != 1);
@@ -213,8 +221,23 @@ TEST(PayloadChecks, WhatWouldStopTheUpdateHalfwayIsRefusedBeforeTheFirstCopy) {
   const auto lock = [](const string& path) {
     return [path](FakeWindows&) { addFile(path).locked = true; };
   };
-  const string name248(248, 'n');
+  const auto protect = [](const string& path, unsigned long attributes) {
+    return [=](FakeWindows&) { addFile(path).attributes = attributes; };
+  };
   runTreeRows({
+      {"a limited or virtualized token",
+       [](FakeWindows& f) { f.restricted = true; },
+       {},
+       1,
+       expected::NO_RIGHTS},
+      {"a key that does not open for writing, before a network path",
+       [](FakeWindows& f) {
+         f.openWriteError = 5;
+         f.currentDirectory = "\\\\server\\dist";
+       },
+       {},
+       1,
+       expected::NO_RIGHTS},
       {"network path",
        [](FakeWindows& f) { f.currentDirectory = "\\\\server\\dist"; },
        {},
@@ -273,11 +296,36 @@ TEST(PayloadChecks, WhatWouldStopTheUpdateHalfwayIsRefusedBeforeTheFirstCopy) {
        {},
        1,
        expected::NO_MEMORY},
-      {"a destination of 260 characters",
-       [&](FakeWindows&) { addFile("EN\\" + name248 + "x"); },
+      {"a file path of 255 characters",
+       [](FakeWindows&) { addFile("EN\\" + string(244, 'n')); },
        {},
        1,
-       expected::tooLong(dir + name248 + "x")},
+       expected::tooLong(dir + string(244, 'n'))},
+      {"a folder path of 248 characters",
+       [](FakeWindows&) { addFile("Common\\" + string(237, 'f') + "\\"); },
+       {},
+       1,
+       expected::tooLong(dir + string(237, 'f'))},
+      {"a read-only file",
+       protect(dir + "common.dat", 0x1),
+       {},
+       1,
+       expected::isProtected(dir + "common.dat")},
+      {"a hidden file",
+       protect(dir + "MS60\\compiler.dat", 0x2),
+       {},
+       1,
+       expected::isProtected(dir + "MS60\\compiler.dat")},
+      {"a locked system file",
+       [&](FakeWindows&) {
+         FakeFile& file = addFile(dir + "language.dat");
+         file.attributes = 0x4;
+         file.locked = true;
+       },
+       {},
+       1,
+       expected::isProtected(dir + "language.dat")},
+      {"a hidden folder where the payload has one", protect(dir + "MS60\\", 0x2), {}, 0, ""},
       {"a locked file", lock(dir + "common.dat"), {}, 1, expected::inUse(dir + "common.dat")},
       {"a locked file in the compiler's folder",
        lock(dir + "MS60\\compiler.dat"),
@@ -308,8 +356,13 @@ TEST(PayloadChecks, WhatWouldStopTheUpdateHalfwayIsRefusedBeforeTheFirstCopy) {
        1,
        expected::noSpace(dir)},
       {"just enough room", [](FakeWindows& f) { f.freeBytes = 3 * 4096; }, {}, 0, ""},
-      {"a destination of 259 characters",
-       [&](FakeWindows&) { addFile("EN\\" + name248); },
+      {"a file path of 254 characters",
+       [](FakeWindows&) { addFile("EN\\" + string(243, 'n')); },
+       {},
+       0,
+       ""},
+      {"a folder path of 247 characters",
+       [](FakeWindows&) { addFile("Common\\" + string(236, 'f') + "\\"); },
        {},
        0,
        ""},
@@ -402,6 +455,49 @@ TEST(PayloadChecks, FirstItemNotInPlaceAfterTheCopiesIsNamed) {
        },
        2, expected::notCopied(dir + "MS60")},
   });
+}
+
+// A service's session: nothing may wait for an answer that nobody can give.
+TEST(PayloadChecks, SessionWithoutAScreenAsksNothingAndSaysAllOnStandardError) {
+  const auto session = [](std::optional<string> copySwitches, bool replaces = true,
+                          const char* level = "GA") {
+    return [=](FakeWindows& f) {
+      f.boxesVisible = false;
+      f.copySwitches = copySwitches;
+      f.values["ServiceLevel"] = string(level) + '\0';
+      if (replaces) addFile("C:\\Lumeric\\common.dat");
+    };
+  };
+  const struct {
+    const char* name;
+    Change before;
+    int status;
+    string text;
+  } rows[] = {
+      {"the level-2 question counts as Cancel", session("/Y", true, "2"), 1, expected::SAME_LEVEL},
+      {"an error", [](FakeWindows& f) { f.boxesVisible = false, f.compiler.reset(); }, 1,
+       expected::NO_COMPILER},
+      {"nothing replaced, COPYCMD unset", session(std::nullopt, false), 0, ""},
+      {"a file replaced, COPYCMD unset", session(std::nullopt), 1, expected::UNANSWERABLE},
+      {"/Y", session("/Y"), 0, ""},
+      {"/y", session("/y"), 0, ""},
+      {"/-Y", session("/-Y"), 1, expected::UNANSWERABLE},
+      {"/S /Y", session("/S /Y"), 0, ""},
+      {"/Y /-Y", session("/Y /-Y"), 1, expected::UNANSWERABLE},
+      {"/YES", session("/YES"), 1, expected::UNANSWERABLE},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    resetFakeWindows();
+    FakeWindows& fake = fakeWindows();
+    registerProduct("C:\\Lumeric", "EN", "GA");
+    fake.compiler = "MSVC";
+    row.before(fake);
+    EXPECT_EQ(runUpdate(), row.status);
+    EXPECT_TRUE(fake.boxes.empty());
+    EXPECT_EQ(fake.standardError, row.text.empty() ? "" : row.text + "\r\n");
+    EXPECT_EQ(touchedInstallation(), row.status == 0);
+  }
 }
 
 // A path too long to name in full is shortened from its start, never inside a

@@ -50,22 +50,24 @@ struct AcceptedRow {
 };
 
 TEST_F(RegistrationTest, UsableValuesAreReadAsText) {
-  const string dir250 = repeat('d', 250) + "\\";
+  const string dir250 = "C:\\" + repeat('d', 247) + "\\";
   const AcceptedRow rows[] = {
       {"backslash appended", {"C:\\Lumeric" + NUL}, "C:\\Lumeric\\", "EN", "GA"},
       {"backslash not doubled", {"C:\\Lumeric\\" + NUL}, "C:\\Lumeric\\", "EN", "GA"},
       {"forward slash gains a backslash", {"C:/Lumeric/" + NUL}, "C:/Lumeric/\\", "EN", "GA"},
-      {"variables left unexpanded", {"%ProgramFiles%\\L" + NUL}, "%ProgramFiles%\\L\\", "EN", "GA"},
+      {"variables left unexpanded", {"C:\\%Name%\\L" + NUL}, "C:\\%Name%\\L\\", "EN", "GA"},
+      {"lower-case drive", {"d:\\L" + NUL}, "d:\\L\\", "EN", "GA"},
+      {"UNC path", {"\\\\server\\share\\L" + NUL}, "\\\\server\\share\\L\\", "EN", "GA"},
       {"text ends at the first zero", {"C:\\A" + NUL + "junk" + NUL}, "C:\\A\\", "EN", "GA"},
       {"data without a zero is terminated", {"C:\\A"}, "C:\\A\\", "EN", "GA"},
       {"258 characters leave room for the backslash",
-       {repeat('a', 258) + NUL},
-       repeat('a', 258) + "\\",
+       {"C:\\" + repeat('a', 255) + NUL},
+       "C:\\" + repeat('a', 255) + "\\",
        "EN",
        "GA"},
       {"259 characters that end in a backslash",
-       {repeat('a', 258) + "\\" + NUL},
-       repeat('a', 258) + "\\",
+       {"C:\\" + repeat('a', 255) + "\\" + NUL},
+       "C:\\" + repeat('a', 255) + "\\",
        "EN",
        "GA"},
       {"language whose copy command is 519 characters",
@@ -129,7 +131,7 @@ TEST_F(RegistrationTest, UnusableValueStopsTheRunWithItsMessage) {
   const std::vector<string> dirOnly = {"InstallDir"};
   const std::vector<string> dirAndNlv = {"InstallDir", "Installed NLV"};
   const std::vector<string> all = {"InstallDir", "Installed NLV", "ServiceLevel"};
-  const string dir250 = repeat('d', 250) + "\\" + NUL;
+  const string dir250 = "C:\\" + repeat('d', 247) + "\\" + NUL;
   std::vector<RefusedRow> rows = {
       {"directory larger than its buffer",
        {repeat('a', 260) + NUL},
@@ -142,9 +144,14 @@ TEST_F(RegistrationTest, UnusableValueStopsTheRunWithItsMessage) {
       {"empty directory", {NUL}, expected::INSTALL_DIR, dirOnly},
       {"directory with no data bytes", {""}, expected::INSTALL_DIR, dirOnly},
       {"259 characters without room for the backslash",
-       {repeat('a', 259) + NUL},
+       {"C:\\" + repeat('a', 256) + NUL},
        expected::INSTALL_DIR,
        dirOnly},
+      {"relative directory", {"EN" + NUL}, expected::INSTALL_DIR, dirOnly},
+      {"directory on the current drive", {"\\Lumeric" + NUL}, expected::INSTALL_DIR, dirOnly},
+      {"drive-relative directory", {"C:Lumeric" + NUL}, expected::INSTALL_DIR, dirOnly},
+      {"directory that is a variable", {"%ProgramFiles%\\L" + NUL}, expected::INSTALL_DIR, dirOnly},
+      {"a digit for a drive", {"1:\\L" + NUL}, expected::INSTALL_DIR, dirOnly},
       {"directory with a double quote", {"C:\\a\" & del x" + NUL}, expected::INSTALL_DIR, dirOnly},
       {"directory with a line feed", {"C:\\a\nb" + NUL}, expected::INSTALL_DIR, dirOnly},
       {"directory with a tab", {"C:\\a\tb" + NUL}, expected::INSTALL_DIR, dirOnly},
@@ -198,7 +205,7 @@ TEST_F(RegistrationTest, UnusableValueStopsTheRunWithItsMessage) {
       {"level of four characters", {.serviceLevel = "1234" + NUL}, expected::LEVEL, all},
       {"level filling its buffer without a zero", {.serviceLevel = "1234"}, expected::LEVEL, all},
   };
-  for (const char special : string("\"&|<>^")) {
+  for (const char special : string("\"&|<>^%")) {
     rows.push_back({"language with a command character",
                     {.installedNlv = string("EN") + special + "x" + NUL},
                     expected::LANGUAGE,

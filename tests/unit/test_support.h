@@ -72,11 +72,24 @@ inline std::string unreadable(const std::string& folder) {
 }
 inline std::string tooLong(const std::string& path) {
   return "The path \"" + path +
-         "\" of a Mendrel2 file in the installation would be longer than 259 characters, which "
-         "the copy cannot write. Reinstall Lumeric Server 4.5 in a folder with a shorter path, "
-         "then start setup.exe again." +
+         "\" in the installation would be longer than Windows lets the copy write. Reinstall "
+         "Lumeric Server 4.5 in a folder with a shorter path, then start setup.exe again." +
          CANNOT_CONTINUE;
 }
+inline std::string isProtected(const std::string& path) {
+  return "The file \"" + path +
+         "\" cannot be replaced: it is read-only, hidden or a system file. Clear those attributes "
+         "(attrib -r -h -s), then start setup.exe again." +
+         CANNOT_CONTINUE;
+}
+inline const std::string NO_RIGHTS =
+    "Updating Lumeric Server 4.5 needs administrator rights. Right-click setup.exe, choose "
+    "\"Run as administrator\", and start it again." +
+    CANNOT_CONTINUE;
+inline const std::string UNANSWERABLE =
+    "The copies would ask before replacing files, and nobody can answer them here. Set "
+    "COPYCMD=/Y in the environment that starts setup.exe, then start it again." +
+    CANNOT_CONTINUE;
 inline std::string inUse(const std::string& path) {
   return "The file \"" + path +
          "\" cannot be replaced: it is in use or read-only. Stop Lumeric Server 4.5 and every "

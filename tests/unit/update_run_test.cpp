@@ -24,12 +24,14 @@ TEST_F(UpdateRunTest, CompleteRunCallsThePlatformInOrder) {
   const std::vector<string> closeAndDeploy = {
       "close 1",
       "getenv QDXCOMP",
+      "open Software\\Kestrade\\Lumeric Server\\4.5 0x20006",
+      "close 2",
       R"(system xcopy /E /I Common "C:\Lumeric\")",
       R"(system xcopy /E /I MS60 "C:\Lumeric\MS60")",
       R"(system xcopy /E /I EN "C:\Lumeric\")",
       "open Software\\Kestrade\\Lumeric Server\\4.5 0x20006",
       "set ServiceLevel type=1 size=4",
-      "close 2",
+      "close 3",
   };
   const struct {
     const char* level;
