@@ -7,6 +7,9 @@
  *   probe box  <caption> <milliseconds>              one JSON line describing the box
  *   probe acp                                        the ANSI code page, from GetACP
  *   probe hold <path> <milliseconds>                 holds the file open, sharing only reading
+ *   probe unseen <milliseconds> <program>            runs program on a window station that is
+ *                                                    not visible, as a service's, with the
+ *                                                    probe's standard handles: status=N
  *
  * Values are read and written through the ANSI calls, as setup.exe sees them.
  * Keys are below HKEY_LOCAL_MACHINE. Exit status 0, or 1 with a reason on stderr. */
@@ -142,6 +145,33 @@ static int hold_file(const char *path, const char *milliseconds) {
   return 0;
 }
 
+static int run_unseen(const char *milliseconds, const char *program) {
+  static const char station_name[] = "Service-0x0-3e7$";
+  HWINSTA station = CreateWindowStationA(station_name, 0, WINSTA_ALL_ACCESS, NULL);
+  if (station == NULL) return fail("CreateWindowStationA", (LONG)GetLastError());
+  char desktop[64], command[1024];
+  snprintf(desktop, sizeof desktop, "%s\\Default", station_name);
+  snprintf(command, sizeof command, "\"%s\"", program);
+  STARTUPINFOA start;
+  memset(&start, 0, sizeof start);
+  start.cb = sizeof start;
+  start.lpDesktop = desktop;
+  start.dwFlags = STARTF_USESTDHANDLES;
+  start.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  start.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+  start.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  PROCESS_INFORMATION process;
+  if (!CreateProcessA(NULL, command, NULL, NULL, TRUE, 0, NULL, NULL, &start, &process))
+    return fail("CreateProcessA", (LONG)GetLastError());
+  DWORD status = 0;
+  if (WaitForSingleObject(process.hProcess, strtoul(milliseconds, NULL, 10)) != WAIT_OBJECT_0) {
+    TerminateProcess(process.hProcess, 99);
+    return printf("status=timeout\n"), 0;
+  }
+  GetExitCodeProcess(process.hProcess, &status);
+  return printf("status=%lu\n", (unsigned long)status), 0;
+}
+
 int main(int argc, char **argv) {
   if (argc == 5 && strcmp(argv[1], "get") == 0) return get_value(argv[2], argv[3], argv[4]);
   if (argc == 7 && strcmp(argv[1], "set") == 0)
@@ -150,6 +180,7 @@ int main(int argc, char **argv) {
   if (argc == 4 && strcmp(argv[1], "box") == 0) return describe_box(argv[2], argv[3]);
   if (argc == 2 && strcmp(argv[1], "acp") == 0) return printf("%u\n", GetACP()), 0;
   if (argc == 4 && strcmp(argv[1], "hold") == 0) return hold_file(argv[2], argv[3]);
-  fprintf(stderr, "usage: probe get|set|drop|box|acp|hold ...\n");
+  if (argc == 4 && strcmp(argv[1], "unseen") == 0) return run_unseen(argv[2], argv[3]);
+  fprintf(stderr, "usage: probe get|set|drop|box|acp|hold|unseen ...\n");
   return 2;
 }

@@ -1,9 +1,11 @@
 """The question asked before an installation of the same or a higher level is
 changed, as the user sees and answers it."""
 
+import shutil
 import unittest
 
-from wine_fixture import HIGHER_LEVEL, LEVEL_2, SAME_LEVEL, BenchTest, tree
+from wine_fixture import (HIGHER_LEVEL, LEVEL_2, MARKER_DLL, SAME_LEVEL, SETUP_EXE, BenchTest,
+                          tree)
 
 
 class LevelGate(BenchTest):
@@ -18,6 +20,24 @@ class LevelGate(BenchTest):
 
     def assert_unchanged(self):
         self.assertEqual((self.bench.values(), tree(self.install)), self.before)
+
+    def test_no_dll_is_loaded_from_the_distribution(self):
+        """As shipped, setup.exe lies in the distribution root, where Windows looks first for a
+        DLL. Wine's own user32 imports version.dll at start and Windows' does not, so that name,
+        which would load before setup.exe runs a line of its own, is left out."""
+        self.prepare("2")
+        exe = self.dist / "setup.exe"
+        shutil.copy(SETUP_EXE, exe)
+        for name in ("uxtheme.dll", "dwmapi.dll"):
+            shutil.copy(MARKER_DLL, self.dist / name)
+        run = self.bench.start_setup(cwd=self.dist, exe=exe, QDXCOMP="MSVC", WINEDEBUG="+loaddll",
+                                     WINEDLLOVERRIDES="mscoree,mshtml=;uxtheme,dwmapi=n,b")
+        self.expect_box(SAME_LEVEL, buttons=("OK", "Cancel"))
+        self.bench.press("Escape")
+        self.assertEqual(run.wait(), 1)
+        loaded = [line for line in run.output().splitlines() if "Loaded" in line]
+        self.assertTrue([line for line in loaded if "uxtheme.dll" in line], "the box looked for it")
+        self.assertEqual([line for line in loaded if "dist" in line and ".dll" in line], [])
 
     def test_refusal_by_keyboard_changes_nothing(self):
         for level, question, key in [("2", SAME_LEVEL, "Return"), ("3", HIGHER_LEVEL, "Escape"),

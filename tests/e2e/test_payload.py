@@ -6,9 +6,9 @@ import contextlib
 import subprocess
 import unittest
 
-from wine_fixture import (CANNOT_REPLACE, EMULATED_I386, LEVEL_2, NO_COMPILER, NO_SOURCE,
-                          NOT_COPIED, REG_SZ, SAME_LEVEL, SAMPLE_PAYLOAD, UPDATED_INSTALLATION,
-                          BenchTest, japanese_locale, tree)
+from wine_fixture import (CANNOT_ASK, CANNOT_REPLACE, EMULATED_I386, LEVEL_2, NO_COMPILER,
+                          NO_SOURCE, NOT_COPIED, PROTECTED, REG_SZ, SAME_LEVEL, SAMPLE_PAYLOAD,
+                          UPDATED_INSTALLATION, BenchTest, japanese_locale, tree)
 
 GA = (REG_SZ, b"GA\0")
 
@@ -44,16 +44,21 @@ class Payload(BenchTest):
         self.assertEqual(run.wait(), 1)
 
     def test_refusal_before_the_first_copy_changes_nothing(self):
+        dll = r"C:\Lumeric\bin\lumeric.dll"
         rows = [
-            ("the compiler's payload missing", "BCC", None, False, NO_SOURCE.format("BCC")),
-            ("started from the wrong folder", "MSVC", "scratch", False, NO_SOURCE.format("Common")),
-            ("a destination held open by another process", "MSVC", None, True,
-             CANNOT_REPLACE.format(r"C:\Lumeric\bin\lumeric.dll")),
+            ("the compiler's payload missing", "BCC", None, None, NO_SOURCE.format("BCC")),
+            ("started from the wrong folder", "MSVC", "scratch", None, NO_SOURCE.format("Common")),
+            ("a destination held open by another process", "MSVC", None, "hold",
+             CANNOT_REPLACE.format(dll)),
+            ("a hidden destination, which Windows' copy does not replace", "MSVC", None, "hide",
+             PROTECTED.format(dll)),
         ]
-        for name, compiler, cwd, hold, message in rows:
+        for name, compiler, cwd, how, message in rows:
             with self.subTest(name):
                 self.prepare()
-                holder = self.bench.hold(r"C:\Lumeric\bin\lumeric.dll") if hold else None
+                holder = self.bench.hold(dll) if how == "hold" else None
+                if how == "hide":
+                    self.bench.hide(dll)
                 run = self.start(cwd=self.bench.scratch if cwd else None, QDXCOMP=compiler)
                 self.expect_box(message)
                 self.bench.press("Return")
@@ -61,6 +66,26 @@ class Payload(BenchTest):
                 if holder:
                     holder.kill()
                 self.assert_unchanged()
+
+    def test_session_without_a_screen_ends_without_waiting(self):
+        """As a deployment tool running as SYSTEM starts it: no box, the text on standard error."""
+        self.bench.register(level="2")
+        self.dist = self.bench.distribution()
+        self.install = self.bench.installation()
+        self.before = (self.bench.values(), tree(self.install))
+        self.assertEqual(self.bench.run_unseen(self.dist, QDXCOMP="MSVC", COPYCMD="/Y"),
+                         ("1", SAME_LEVEL + "\r\n"))
+        self.assert_unchanged()
+
+        self.prepare()
+        self.assertEqual(self.bench.run_unseen(self.dist, QDXCOMP="MSVC"),
+                         ("1", CANNOT_ASK + "\r\n"), "xcopy's question would wait unseen")
+        self.assert_unchanged()
+
+        status, output = self.bench.run_unseen(self.dist, QDXCOMP="MSVC", COPYCMD="/Y")
+        self.assertEqual(status, "0", output)
+        self.assertEqual(tree(self.install), UPDATED_INSTALLATION)
+        self.assertEqual(self.bench.value("ServiceLevel"), LEVEL_2)
 
     def test_copy_that_fails_without_saying_so_is_named(self):
         """Wine's xcopy reports a file it cannot write in a subfolder and still ends with 0."""

@@ -58,8 +58,8 @@ class Registration(BenchTest):
         """Each is accepted, so the run goes on to ask for QDXCOMP, which is unset."""
         rows = [
             ("directory of 259 characters ending in a backslash",
-             {"InstallDir": ("a" * 258 + "\\").encode() + b"\0"}),
-            ("expandable directory", {"InstallDir": (REG_EXPAND_SZ, b"%SystemDrive%\\L\0")}),
+             {"InstallDir": ("C:\\" + "a" * 255 + "\\").encode() + b"\0"}),
+            ("expandable directory", {"InstallDir": (REG_EXPAND_SZ, b"C:\\%Unset%\\L\0")}),
             ("level stored as a number", {"ServiceLevel": (REG_DWORD, b"\x02\0\0\0")}),
             ("three-digit level below 2", {"ServiceLevel": b"-99\0"}),
         ]

@@ -36,6 +36,7 @@ SECONDS = 300 if EMULATED_I386 else 60  # bound of one wait for setup.exe
 BUILD = Path(os.environ.get("SETUP_BUILD_DIR", Path(__file__).resolve().parents[2] / "build/windows"))
 SETUP_EXE = BUILD / "setup.exe"
 PROBE_EXE = BUILD / "tests/e2e/probe.exe"
+MARKER_DLL = BUILD / "tests/e2e/marker.dll"  # a DLL that must never be loaded
 PREFIX = Path(os.environ.get("WINE_TEST_PREFIX", BUILD / "e2e/prefix"))
 
 SAMPLE_PAYLOAD = {
@@ -77,6 +78,10 @@ CANNOT_REPLACE = ('The file "{}" cannot be replaced: it is in use or read-only. 
                   'and every program that uses its files, then start setup.exe again.' + CANNOT_CONTINUE)
 NO_SOURCE = ('The folder "{}" of the Mendrel2 distribution is not in the current directory. Start '
              'setup.exe from the root of a complete Mendrel2 distribution.' + CANNOT_CONTINUE)
+CANNOT_ASK = ("The copies would ask before replacing files, and nobody can answer them here. Set "
+              "COPYCMD=/Y in the environment that starts setup.exe, then start it again." + CANNOT_CONTINUE)
+PROTECTED = ('The file "{}" cannot be replaced: it is read-only, hidden or a system file. Clear those '
+             'attributes (attrib -r -h -s), then start setup.exe again.' + CANNOT_CONTINUE)
 NOT_COPIED = ('The Mendrel2 file "{}" was not copied into the installation.\n\n'
               "The Service Level has not been changed. Mendrel2 installation did not complete.")
 SAME_LEVEL = ("The existing Lumeric Server installation level is already Mendrel2.\n\n"
@@ -313,12 +318,28 @@ class Bench:
             time.sleep(0.1)
         return run
 
+    def hide(self, path):
+        status, output = run_bounded([WINE64, "attrib", "+h", path], self.env(), timeout=60)
+        if status != 0:
+            raise AssertionError(f"attrib +h {path} failed ({status}): {output}")
+
     # The program and its boxes.
 
-    def start_setup(self, cwd=None, args=(), display=True, **variables):
+    def run_unseen(self, cwd, **variables):
+        """setup.exe as a service starts it, on a window station that nobody sees:
+        (its status, or "timeout", and what it wrote to standard error)."""
+        exe = "Z:" + str(SETUP_EXE).replace("/", "\\")
+        status, output = run_bounded([WINE64, str(PROBE_EXE), "unseen", str(SECONDS * 1000), exe],
+                                     self.env(**variables), cwd=cwd, timeout=SECONDS + 60)
+        text, _, last = output.rstrip("\r\n").rpartition("\n")
+        if status != 0 or not last.startswith("status="):
+            raise AssertionError(f"probe unseen failed ({status}): {output}")
+        return last.strip()[len("status="):], text + "\n" if text else ""
+
+    def start_setup(self, cwd=None, args=(), display=True, exe=SETUP_EXE, **variables):
         output = self.scratch / f"setup-{len(self.runs)}.log"
         out = open(output, "wb")
-        proc = subprocess.Popen(["wine", str(SETUP_EXE), *args], env=self.env(display, **variables),
+        proc = subprocess.Popen(["wine", str(exe), *args], env=self.env(display, **variables),
                                 cwd=cwd or self.scratch, stdin=subprocess.DEVNULL, stdout=out,
                                 stderr=subprocess.STDOUT)
         out.close()
