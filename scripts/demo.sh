@@ -47,6 +47,9 @@ wine64=/usr/lib/wine/wine64
 step "Creating a Wine prefix (half a minute; a few minutes where 32-bit code is emulated)"
 wineboot -i >"$demo/wineboot.log" 2>&1   # Wine's services inherit this output: never a pipe
 wineserver -w
+# Wine's own Marlett (the title-bar glyphs) and Tahoma (the boxes' text), from
+# fonts-wine: this Wine build finds fonts in the prefix's Fonts folder, not its data folder.
+cp /usr/share/wine/fonts/marlett.ttf /usr/share/wine/fonts/tahoma*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
 if [ -z "$attended" ]; then
   # No window manager runs on our own Xvfb: Wine draws the title bars itself, so
   # that the screenshot shows the box's caption.
@@ -102,7 +105,13 @@ for _ in $(seq 1500); do  # a minute or more where 32-bit code is emulated
   sleep 0.2
 done
 sleep 0.5
-import -window root "$demo/confirmation.png"
+# The box with a small margin of the screen around it; the whole screen if no box came.
+crop=
+if [ -n "$window" ] && eval "$(xdotool getwindowgeometry --shell "$window" 2>/dev/null)"; then
+  margin=12
+  crop="$((WIDTH + 2 * margin))x$((HEIGHT + 2 * margin))+$((X - margin))+$((Y - margin))"
+fi
+import -window root ${crop:+-crop "$crop"} +repage "$demo/confirmation.png"
 echo "Screenshot of the question: $demo/confirmation.png"
 if [ -z "$attended" ] && [ -n "$window" ]; then
   echo "Nobody is at this screen: answering Cancel"

@@ -5,8 +5,8 @@ set -euo pipefail
 
 packages=(cmake g++ make libgtest-dev python3 locales
           g++-mingw-w64-i686 gcc-mingw-w64-i686 gcc-mingw-w64-x86-64 g++-mingw-w64-x86-64
-          wine wine64 wine32:i386 xvfb xdotool imagemagick clang clang-tidy clang-format
-          libclang-rt-14-dev)
+          wine wine64 wine32:i386 fonts-wine xvfb xdotool imagemagick osslsigncode openssl
+          clang clang-tidy clang-format libclang-rt-14-dev)
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
