@@ -222,23 +222,21 @@ TEST(PayloadChecks, WhatWouldStopTheUpdateHalfwayIsRefusedBeforeTheFirstCopy) {
   const auto lock = [](const string& path) {
     return [path](FakeWindows&) { addFile(path).locked = true; };
   };
-  const auto protect = [](const string& path, unsigned long attributes) {
-    return [=](FakeWindows&) { addFile(path).attributes = attributes; };
+  const auto add = [](const string& path, unsigned long attributes = 0, bool locked = false) {
+    return [=](FakeWindows&) {
+      FakeFile& file = addFile(path);
+      file.attributes = attributes;
+      file.locked = locked;
+    };
   };
+  const Change restricted = [](FakeWindows& f) { f.restricted = true; };
+  const Change keyReadOnly = [](FakeWindows& f) {
+    f.openWriteError = 5, f.currentDirectory = "\\\\s\\d";
+  };
+  const string cfg = dir + "common.dat", lib = dir + "MS60\\compiler.dat", n243(243, 'n');
   runTreeRows({
-      {"a limited or virtualized token",
-       [](FakeWindows& f) { f.restricted = true; },
-       {},
-       1,
-       expected::NO_RIGHTS},
-      {"a key that does not open for writing, before a network path",
-       [](FakeWindows& f) {
-         f.openWriteError = 5;
-         f.currentDirectory = "\\\\server\\dist";
-       },
-       {},
-       1,
-       expected::NO_RIGHTS},
+      {"a limited or virtualized token", restricted, {}, 1, expected::NO_RIGHTS},
+      {"a read-only key, before a network path", keyReadOnly, {}, 1, expected::NO_RIGHTS},
       {"network path",
        [](FakeWindows& f) { f.currentDirectory = "\\\\server\\dist"; },
        {},
@@ -297,36 +295,16 @@ TEST(PayloadChecks, WhatWouldStopTheUpdateHalfwayIsRefusedBeforeTheFirstCopy) {
        {},
        1,
        expected::NO_MEMORY},
-      {"a file path of 255 characters",
-       [](FakeWindows&) { addFile("EN\\" + string(244, 'n')); },
+      {"a file path of 255", add("EN\\n" + n243), {}, 1, expected::tooLong(dir + "n" + n243)},
+      {"a folder path of 248",
+       add("Common\\" + n243.substr(6) + "\\"),
        {},
        1,
-       expected::tooLong(dir + string(244, 'n'))},
-      {"a folder path of 248 characters",
-       [](FakeWindows&) { addFile("Common\\" + string(237, 'f') + "\\"); },
-       {},
-       1,
-       expected::tooLong(dir + string(237, 'f'))},
-      {"a read-only file",
-       protect(dir + "common.dat", 0x1),
-       {},
-       1,
-       expected::isProtected(dir + "common.dat")},
-      {"a hidden file",
-       protect(dir + "MS60\\compiler.dat", 0x2),
-       {},
-       1,
-       expected::isProtected(dir + "MS60\\compiler.dat")},
-      {"a locked system file",
-       [&](FakeWindows&) {
-         FakeFile& file = addFile(dir + "language.dat");
-         file.attributes = 0x4;
-         file.locked = true;
-       },
-       {},
-       1,
-       expected::isProtected(dir + "language.dat")},
-      {"a hidden folder where the payload has one", protect(dir + "MS60\\", 0x2), {}, 0, ""},
+       expected::tooLong(dir + n243.substr(6))},
+      {"a read-only file", add(cfg, 0x1), {}, 1, expected::isProtected(cfg)},
+      {"a hidden file", add(lib, 0x2), {}, 1, expected::isProtected(lib)},
+      {"a locked system file", add(lib, 0x4, true), {}, 1, expected::isProtected(lib)},
+      {"a hidden folder where the payload has one", add(dir + "MS60\\", 0x2), {}, 0, ""},
       {"a locked file", lock(dir + "common.dat"), {}, 1, expected::inUse(dir + "common.dat")},
       {"a locked file in the compiler's folder",
        lock(dir + "MS60\\compiler.dat"),
@@ -357,16 +335,8 @@ TEST(PayloadChecks, WhatWouldStopTheUpdateHalfwayIsRefusedBeforeTheFirstCopy) {
        1,
        expected::noSpace(dir)},
       {"just enough room", [](FakeWindows& f) { f.freeBytes = 3 * 4096; }, {}, 0, ""},
-      {"a file path of 254 characters",
-       [](FakeWindows&) { addFile("EN\\" + string(243, 'n')); },
-       {},
-       0,
-       ""},
-      {"a folder path of 247 characters",
-       [](FakeWindows&) { addFile("Common\\" + string(236, 'f') + "\\"); },
-       {},
-       0,
-       ""},
+      {"a file path of 254", add("EN\\" + n243), {}, 0, ""},
+      {"a folder path of 247", add("Common\\" + n243.substr(7) + "\\"), {}, 0, ""},
   });
 }
 
@@ -461,25 +431,18 @@ TEST(PayloadChecks, FirstItemNotInPlaceAfterTheCopiesIsNamed) {
 // A service's session: nothing may wait for an answer that nobody can give.
 TEST(PayloadChecks, SessionWithoutAScreenAsksNothingAndSaysAllOnStandardError) {
   const auto session = [](std::optional<string> copySwitches, bool replaces = true,
-                          const char* level = "GA") {
+                          const char* level = "GA", bool noCompiler = false) {
     return [=](FakeWindows& f) {
       f.boxesVisible = false;
       f.copySwitches = copySwitches;
       f.values["ServiceLevel"] = string(level) + '\0';
       if (replaces) addFile("C:\\Lumeric\\common.dat");
+      if (noCompiler) f.compiler.reset();
     };
   };
   runTreeRows({
-      {"the level-2 question counts as Cancel",
-       session("/Y", true, "2"),
-       {},
-       1,
-       expected::SAME_LEVEL},
-      {"an error",
-       [](FakeWindows& f) { f.boxesVisible = false, f.compiler.reset(); },
-       {},
-       1,
-       expected::NO_COMPILER},
+      {"the level-2 question is Cancel", session("/Y", true, "2"), {}, 1, expected::SAME_LEVEL},
+      {"an error", session(std::nullopt, false, "GA", true), {}, 1, expected::NO_COMPILER},
       {"nothing replaced, COPYCMD unset", session(std::nullopt, false), {}, 0, ""},
       {"a file replaced, COPYCMD unset", session(std::nullopt), {}, 1, expected::UNANSWERABLE},
       {"/Y", session("/Y"), {}, 0, ""},
