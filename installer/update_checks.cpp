@@ -97,8 +97,9 @@ RunOutcome checkReplaceable(const PayloadItem& item, const char* destination,
                             unsigned long long cluster, DestinationTally* tally) {
   platform::FileFacts existing{0, 0, 0};
   const bool exists = platform::fileFacts(destination, &existing);
-  if (exists && isFolder(existing) != item.isFolder)
+  if (exists && isFolder(existing) != item.isFolder) {
     return stopRunNaming(IN_USE_MESSAGE, destination);
+  }
   if (item.isFolder) return GO_ON;
   if (exists && (existing.attributes & PROTECTING_ATTRIBUTES) != 0) {
     return stopRunNaming(PROTECTED_MESSAGE, destination);

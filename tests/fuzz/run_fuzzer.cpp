@@ -121,6 +121,9 @@ void script(FuzzedDataProvider& input, FakeWindows& fake) {
   for (int i = 0; i < 3; ++i) {
     fake.commandResults.push_back(input.PickValueInArray({0, 1, 2, 4, 5, -1}));
   }
+  fake.restricted = !(input.ConsumeBool() || input.ConsumeBool());
+  fake.boxesVisible = input.ConsumeBool() || input.ConsumeBool();
+  if (input.ConsumeBool()) fake.copySwitches = input.PickValueInArray({"/Y", "/y", "/-Y", ""});
 }
 
 // True when text's last character is a backslash on the fake's code page: on 932
@@ -173,6 +176,7 @@ void checkOutcome(const FakeWindows& fake, int status, const std::vector<int>& c
     require(levelWritten && fake.written.at("ServiceLevel") == string("2\0\0\0", 4),
             "status 0 means the level was recorded");
   }
+  require(fake.boxesVisible || fake.boxes.empty(), "no box where nobody can see one");
   for (const FakeBox& box : fake.boxes) {
     require(box.caption == "Lumeric Server 4.5 Mendrel2", "every box has the caption");
   }
