@@ -6,7 +6,7 @@
 
 // Copies the payload into record.installDir; goes on only when every file is
 // in place and every copy succeeded, and stops with status 1 before the first
-// copy when the update could not complete (keyPath, the product's key, must
-// then be writable for the level to be recorded).
+// copy when the update could not complete, including when the product's key at
+// keyPath, where the level is recorded afterwards, does not open for writing.
 [[nodiscard]] RunOutcome deployPayload(const InstallRecord& record, const char* keyPath,
                                        const Session& session);

@@ -14,8 +14,8 @@ GA = (REG_SZ, b"GA\0")
 
 
 class Payload(BenchTest):
-    def prepare(self, payload=None):
-        self.bench.register(install_dir=r"C:\Lumeric", nlv="EN", level="GA")
+    def prepare(self, payload=None, level="GA"):
+        self.bench.register(install_dir=r"C:\Lumeric", nlv="EN", level=level)
         self.dist = self.bench.distribution(payload)
         self.install = self.bench.installation()
         self.before = (self.bench.values(), tree(self.install))
@@ -69,10 +69,7 @@ class Payload(BenchTest):
 
     def test_session_without_a_screen_ends_without_waiting(self):
         """As a deployment tool running as SYSTEM starts it: no box, the text on standard error."""
-        self.bench.register(level="2")
-        self.dist = self.bench.distribution()
-        self.install = self.bench.installation()
-        self.before = (self.bench.values(), tree(self.install))
+        self.prepare(level="2")
         self.assertEqual(self.bench.run_unseen(self.dist, QDXCOMP="MSVC", COPYCMD="/Y"),
                          ("1", SAME_LEVEL + "\r\n"))
         self.assert_unchanged()
