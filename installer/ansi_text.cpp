@@ -1,3 +1,4 @@
+// Text as the characters of the ANSI code page.
 #include "installer/ansi_text.h"
 
 #include <cstring>
@@ -42,7 +43,7 @@ bool endsInBackslash(const char* text) {
   return last != nullptr && last[0] == '\\' && last[1] == '\0';
 }
 
-bool holdsAnyOf(const char* text, const char* refused) {
+bool holdsControlCharacterOrAnyOf(const char* text, const char* refused) {
   for (const char* c = text; *c != '\0'; c = nextCharacter(c)) {
     const bool singleByte = nextCharacter(c) == c + 1;
     if (singleByte && (isControlCharacter(*c) || std::strchr(refused, *c) != nullptr)) return true;

@@ -20,4 +20,4 @@
 [[nodiscard]] bool endsInBackslash(const char* text);
 
 // True when a single-byte character of text is a control character or one of refused.
-[[nodiscard]] bool holdsAnyOf(const char* text, const char* refused);
+[[nodiscard]] bool holdsControlCharacterOrAnyOf(const char* text, const char* refused);

@@ -10,7 +10,9 @@
 // wildcard, and not "." or "..").
 [[nodiscard]] bool isPlainFolderName(const char* name);
 
+// True when the command that copies tree below installDir fits its buffer.
+[[nodiscard]] bool commandFits(const PayloadTree& tree, const char* installDir);
+
 // Composes the command that copies tree into its place below installDir (which
-// ends in a backslash); false when it would not fit.
-[[nodiscard]] bool composeCopyCommand(const PayloadTree& tree, const char* installDir,
-                                      ComposedText& command);
+// ends in a backslash). The command must fit (commandFits).
+void composeCopyCommand(const PayloadTree& tree, const char* installDir, ComposedText& command);

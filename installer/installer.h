@@ -3,11 +3,16 @@
 
 #include <cstddef>
 
-// Product identity, fixed in the program.
-inline constexpr char PRODUCT_NAME[] = "Lumeric Server";
-inline constexpr char PRODUCT_VERSION[] = "4.5";
+// Product identity, fixed in the program; the names as literals too, so that
+// every text is composed from one spelling of them.
+#define PRODUCT_NAME_TEXT "Lumeric Server"
+#define PRODUCT_VERSION_TEXT "4.5"
+#define UPDATE_NAME_TEXT "Mendrel2"
+inline constexpr char PRODUCT_NAME[] = PRODUCT_NAME_TEXT;
+inline constexpr char PRODUCT_VERSION[] = PRODUCT_VERSION_TEXT;
 inline constexpr int UPDATE_LEVEL = 2;
-inline constexpr char productCaption[] = "Lumeric Server 4.5 Mendrel2";
+inline constexpr char productCaption[] =
+    PRODUCT_NAME_TEXT " " PRODUCT_VERSION_TEXT " " UPDATE_NAME_TEXT;
 
 // Buffer sizes, each counting the terminating zero byte.
 inline constexpr std::size_t LONG_VALUE_SIZE = 260;

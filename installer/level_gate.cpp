@@ -1,22 +1,13 @@
+// The level gate: the question before re-applying this update or back-levelling.
 #include "installer/level_gate.h"
 
 #include <climits>
 #include <cstring>
 
 #include "installer/message_boxes.h"
+#include "installer/messages.h"
 
 namespace {
-
-constexpr char SAME_LEVEL_QUESTION[] =
-    "The existing Lumeric Server installation level is already Mendrel2.\n\n"
-    "Click cancel to exit or OK to continue.";
-constexpr char HIGHER_LEVEL_QUESTION[] =
-    "The existing Lumeric Server installation level is higher than Mendrel2.\n\n"
-    "If you are intending to backlevel to Mendrel2 of version 4.5, please do so by "
-    "uninstalling Lumeric Server 4.5 and reinstalling 4.5 + Mendrel2.\n\n"
-    "If you continue with this installation, your product may become unstable due to "
-    "mismatched levels of code.\n\n"
-    "Click cancel to exit or OK to continue.";
 
 bool isCSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 

@@ -1,3 +1,4 @@
+// The error box and the question, with standard error beside them.
 #include "installer/message_boxes.h"
 
 #include "platform/platform.h"

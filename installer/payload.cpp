@@ -1,24 +1,16 @@
+// Deployment of the payload: the compiler's folder, the copies, and the checks around them.
 #include "installer/payload.h"
 
 #include <cstring>
 
 #include "installer/copy_commands.h"
+#include "installer/messages.h"
 #include "installer/update_checks.h"
 #include "platform/platform.h"
 
 namespace {
 
 constexpr char COMPILER_VARIABLE[] = "QDXCOMP";
-
-constexpr char NO_COMPILER_MESSAGE[] =
-    "The QDXCOMP environment variable, which names the compiler in use, is not set.\n\n"
-    "Mendrel2 installation cannot continue.";
-constexpr char BAD_COMPILER_MESSAGE[] =
-    "The compiler name in the QDXCOMP environment variable cannot be used to copy files.\n\n"
-    "Mendrel2 installation cannot continue.";
-constexpr char COPY_FAILED_MESSAGE[] =
-    "Failed to copy the Mendrel2 files into the installation directory.\n\n"
-    "The Service Level has not been changed. Mendrel2 installation did not complete.";
 
 // The payload for the compiler named "MSVC" is shipped in the directory MS60.
 const char* compilerDirFor(const char* compiler) {
@@ -32,34 +24,37 @@ bool runCopy(const char* command) {
   return status == 0 || status == 1;
 }
 
-// All three run, in order, whatever the one before achieved; true when every one succeeded.
+// All three run, in order, whatever the one before achieved; true when every
+// one succeeded. Every command fits: the names were checked before.
 bool runCopies(const PayloadTrees& trees, const char* installDir) {
   bool allCopied = true;
   for (const PayloadTree& tree : trees) {
     ComposedText command;
-    const bool copied = composeCopyCommand(tree, installDir, command) && runCopy(command);
-    allCopied = allCopied && copied;
+    composeCopyCommand(tree, installDir, command);
+    allCopied = runCopy(command) && allCopied;
   }
   return allCopied;
 }
 
 }  // namespace
 
-RunOutcome deployPayload(const InstallRecord& record, const char* keyPath, const Session& session) {
+RunOutcome findCompilerDir(const char* installDir, const char** compilerDir) {
   const char* compiler = platform::environmentValue(COMPILER_VARIABLE);
   if (compiler == nullptr || compiler[0] == '\0') return stopRun(NO_COMPILER_MESSAGE);
-  const char* compilerDir = compilerDirFor(compiler);
-  const PayloadTrees trees = {
-      {"Common", ""}, {compilerDir, compilerDir}, {record.installedNlv, ""}};
-
-  ComposedText command;
-  if (!isPlainFolderName(compilerDir) ||
-      !composeCopyCommand(trees[1], record.installDir, command)) {
+  *compilerDir = compilerDirFor(compiler);
+  if (!isPlainFolderName(*compilerDir) ||
+      !commandFits(PayloadTree{*compilerDir, *compilerDir}, installDir)) {
     return stopRun(BAD_COMPILER_MESSAGE);
   }
+  return GO_ON;
+}
 
+RunOutcome deployPayload(const InstallRecord& record, const char* compilerDir,
+                         const Session& session) {
+  const PayloadTrees trees = {
+      {"Common", ""}, {compilerDir, compilerDir}, {record.installedNlv, ""}};
   PayloadListing listing;
-  RunOutcome outcome = checkUpdateCanComplete(keyPath, record.installDir, trees, session, &listing);
+  RunOutcome outcome = checkUpdateCanComplete(record.installDir, trees, session, &listing);
   if (outcome.stop) return outcome;
 
   const bool copied = runCopies(trees, record.installDir);

@@ -1,3 +1,4 @@
+// The listing of the payload, as xcopy /E copies it.
 #include "installer/payload_listing.h"
 
 #include <algorithm>
@@ -5,21 +6,10 @@
 #include <cstring>
 
 #include "installer/ansi_text.h"
+#include "installer/messages.h"
 #include "platform/platform.h"
 
 namespace {
-
-constexpr char UNREADABLE_MESSAGE[] =
-    "The folder \"%s\" of the Mendrel2 distribution cannot be read. Check that the "
-    "distribution is complete and readable, then start setup.exe again.\n\n"
-    "Mendrel2 installation cannot continue.";
-constexpr char TOO_LONG_MESSAGE[] =
-    "The path \"%s\" in the installation would be longer than Windows lets the copy write. "
-    "Reinstall Lumeric Server 4.5 in a folder with a shorter path, then start setup.exe "
-    "again.\n\nMendrel2 installation cannot continue.";
-constexpr char NO_MEMORY_MESSAGE[] =
-    "There is not enough memory to list the Mendrel2 files.\n\n"
-    "Mendrel2 installation cannot continue.";
 
 // Windows' CreateDirectory takes a folder of at most MAX_PATH - 12 characters
 // with its terminator, and its xcopy runs out of memory on a longer file path.
@@ -87,11 +77,11 @@ struct Lister {
   }
 
   bool add(const platform::FileFacts& facts) {
-    const std::size_t longest = platform::isFolder(facts) ? LONGEST_FOLDER : LONGEST_FILE;
+    const std::size_t longest = platform::describesFolder(facts) ? LONGEST_FOLDER : LONGEST_FILE;
     if (characterCount(destination.text) > longest) {
       return fail(TOO_LONG_MESSAGE, destination.text);
     }
-    PayloadItem item{0, platform::isFolder(facts), facts.size, facts.writeTime};
+    PayloadItem item{0, platform::describesFolder(facts), facts.size, facts.writeTime};
     if (!reserve(&listing->items, &listing->capacity, listing->count + 1) ||
         !appendText(listing, destination.text, &item.destination)) {
       return fail(NO_MEMORY_MESSAGE);
@@ -134,7 +124,8 @@ struct Lister {
     if (!destination.append("\\") || !destination.append(found.name)) {
       return fail(TOO_LONG_MESSAGE, destination.text);
     }
-    const bool listed = add(found.facts) && (!platform::isFolder(found.facts) || listFolder());
+    const bool listed =
+        add(found.facts) && (!platform::describesFolder(found.facts) || listFolder());
     if (listed) {
       source.cut(sourceLength);
       destination.cut(destinationLength);

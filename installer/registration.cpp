@@ -1,3 +1,4 @@
+// The product's registration: the record read from its key, and the level written back.
 #include "installer/registration.h"
 
 #include <cstdio>
@@ -5,28 +6,14 @@
 
 #include "installer/ansi_text.h"
 #include "installer/copy_commands.h"
+#include "installer/messages.h"
 
 namespace {
 
-constexpr char NOT_INSTALLED_MESSAGE[] =
-    "You have not installed Lumeric Server 4.5.\n\nMendrel2 installation cannot continue.";
-constexpr char INSTALL_DIR_MESSAGE[] =
-    "Failed to retrieve Install Directory information from Registry.\n\n"
-    "Mendrel2 installation cannot continue.";
-constexpr char LANGUAGE_MESSAGE[] =
-    "Failed to retrieve National Language information from Registry.\n\n"
-    "Mendrel2 installation cannot continue.";
-constexpr char LEVEL_MESSAGE[] =
-    "Failed to retrieve Service Level information from Registry.\n\n"
-    "Mendrel2 installation cannot continue.";
-constexpr char RECORD_FAILED_MESSAGE[] =
-    "Failed to record the new Service Level in Registry.\n\n"
-    "Mendrel2 installation did not complete.";
-
 // The new level as it is stored: "2" padded with zero bytes to the size of
 // the buffer that reads it back.
-constexpr unsigned char RECORDED_LEVEL[LEVEL_SIZE] = {'2', 0, 0, 0};
-static_assert(UPDATE_LEVEL == 2, "RECORDED_LEVEL spells the update's level");
+static_assert(UPDATE_LEVEL >= 0 && UPDATE_LEVEL <= 9, "the level is stored as one digit");
+constexpr unsigned char RECORDED_LEVEL[LEVEL_SIZE] = {'0' + UPDATE_LEVEL, 0, 0, 0};
 
 // Reads a value into buffer as a zero-terminated string. Data without a zero
 // byte is terminated after its last byte; data that fills the buffer without
@@ -61,7 +48,8 @@ bool isFullPath(const char* path) {
 // trail byte.
 bool makeInstallDir(char (&installDir)[LONG_VALUE_SIZE]) {
   const std::size_t length = std::strlen(installDir);
-  if (!isFullPath(installDir) || holdsAnyOf(installDir, "\"") || endsInLoneLeadByte(installDir)) {
+  if (!isFullPath(installDir) || holdsControlCharacterOrAnyOf(installDir, "\"") ||
+      endsInLoneLeadByte(installDir)) {
     return false;
   }
   if (endsInBackslash(installDir)) return true;
@@ -74,10 +62,8 @@ bool makeInstallDir(char (&installDir)[LONG_VALUE_SIZE]) {
 // The language names a payload directory that goes unquoted to the command
 // interpreter; empty, the copy would take the installation for its source.
 bool isUsableLanguage(const InstallRecord& record) {
-  const PayloadTree languageTree{record.installedNlv, ""};
-  ComposedText command;
   return record.installedNlv[0] != '\0' && isPlainFolderName(record.installedNlv) &&
-         composeCopyCommand(languageTree, record.installDir, command);
+         commandFits(PayloadTree{record.installedNlv, ""}, record.installDir);
 }
 
 }  // namespace
@@ -114,8 +100,6 @@ bool keyOpensForWriting(const char* keyPath) {
   platform::closeKey(key);
   return true;
 }
-
-void closeReadKey(platform::KeyHandle key) { platform::closeKey(key); }
 
 RunOutcome recordUpdateLevel(const char* keyPath) {
   platform::KeyHandle key = nullptr;

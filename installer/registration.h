@@ -17,9 +17,6 @@ void composeKeyPath(ComposedText& keyPath);
 // True when the key opens for writing; closes it again at once.
 [[nodiscard]] bool keyOpensForWriting(const char* keyPath);
 
-// Closes the key opened for reading.
-void closeReadKey(platform::KeyHandle key);
-
 // Opens the key for writing and sets the service level of this update; stops
 // with status 2 when either step failed.
 [[nodiscard]] RunOutcome recordUpdateLevel(const char* keyPath);

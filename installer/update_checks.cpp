@@ -1,50 +1,19 @@
+// The checks at both ends of the copies.
 #include "installer/update_checks.h"
 
 #include <cstring>
 
-#include "installer/registration.h"
+#include "installer/messages.h"
 #include "platform/platform.h"
 
 namespace {
 
 constexpr char COPY_SWITCHES_VARIABLE[] = "COPYCMD";
 
-constexpr char NO_RIGHTS_MESSAGE[] =
-    "Updating Lumeric Server 4.5 needs administrator rights. Right-click setup.exe, choose "
-    "\"Run as administrator\", and start it again.\n\nMendrel2 installation cannot continue.";
-constexpr char NETWORK_PATH_MESSAGE[] =
-    "setup.exe cannot copy the Mendrel2 files from a network path. Copy the distribution to a "
-    "local drive, or map a drive letter to its share, and start setup.exe from there.\n\n"
-    "Mendrel2 installation cannot continue.";
-constexpr char NO_INSTALL_DIR_MESSAGE[] =
-    "The installation directory \"%s\" does not exist.\n\nMendrel2 installation cannot continue.";
-constexpr char NO_SOURCE_MESSAGE[] =
-    "The folder \"%s\" of the Mendrel2 distribution is not in the current directory. Start "
-    "setup.exe from the root of a complete Mendrel2 distribution.\n\n"
-    "Mendrel2 installation cannot continue.";
-constexpr char IN_USE_MESSAGE[] =
-    "The file \"%s\" cannot be replaced: it is in use or read-only. Stop Lumeric Server 4.5 and "
-    "every program that uses its files, then start setup.exe again.\n\n"
-    "Mendrel2 installation cannot continue.";
-constexpr char PROTECTED_MESSAGE[] =
-    "The file \"%s\" cannot be replaced: it is read-only, hidden or a system file. Clear those "
-    "attributes (attrib -r -h -s), then start setup.exe again.\n\n"
-    "Mendrel2 installation cannot continue.";
-constexpr char UNANSWERABLE_MESSAGE[] =
-    "The copies would ask before replacing files, and nobody can answer them here. Set "
-    "COPYCMD=/Y in the environment that starts setup.exe, then start it again.\n\n"
-    "Mendrel2 installation cannot continue.";
-constexpr char NO_SPACE_MESSAGE[] =
-    "There is not enough free disk space for the Mendrel2 files in \"%s\".\n\n"
-    "Mendrel2 installation cannot continue.";
-constexpr char NOT_COPIED_MESSAGE[] =
-    "The Mendrel2 file \"%s\" was not copied into the installation.\n\n"
-    "The Service Level has not been changed. Mendrel2 installation did not complete.";
-
 // FAT keeps write times in steps of 2 seconds.
 constexpr unsigned long long TIME_TOLERANCE = 2ULL * 10000000ULL;
 
-using platform::isFolder;
+using platform::describesFolder;
 
 // Windows' copy refuses to replace such a file.
 constexpr unsigned long PROTECTING_ATTRIBUTES =
@@ -58,14 +27,7 @@ struct DestinationTally {
 
 bool isFolderAt(const char* path) {
   platform::FileFacts facts;
-  return platform::fileFacts(path, &facts) && isFolder(facts);
-}
-
-// Under UAC a limited or virtualized process would pass the checks and then
-// have its copies refused, or land in the user's VirtualStore.
-RunOutcome checkRights(const char* keyPath) {
-  if (platform::runsRestricted() || !keyOpensForWriting(keyPath)) return stopRun(NO_RIGHTS_MESSAGE);
-  return GO_ON;
+  return platform::fileFacts(path, &facts) && describesFolder(facts);
 }
 
 // The command interpreter cannot start in a UNC folder and would copy from the
@@ -97,7 +59,7 @@ RunOutcome checkReplaceable(const PayloadItem& item, const char* destination,
                             unsigned long long cluster, DestinationTally* tally) {
   platform::FileFacts existing{0, 0, 0};
   const bool exists = platform::fileFacts(destination, &existing);
-  if (exists && isFolder(existing) != item.isFolder) {
+  if (exists && describesFolder(existing) != item.isFolder) {
     return stopRunNaming(IN_USE_MESSAGE, destination);
   }
   if (item.isFolder) return GO_ON;
@@ -163,7 +125,7 @@ RunOutcome checkReplacingNeedsNoAnswer(const Session& session, bool replacesFile
 bool isInPlace(const PayloadListing& listing, const PayloadItem& item) {
   platform::FileFacts facts;
   if (!platform::fileFacts(listing.destinationOf(item), &facts)) return false;
-  if (isFolder(facts) || item.isFolder) return isFolder(facts) == item.isFolder;
+  if (describesFolder(facts) || item.isFolder) return describesFolder(facts) == item.isFolder;
   const unsigned long long apart = facts.writeTime > item.writeTime
                                        ? facts.writeTime - item.writeTime
                                        : item.writeTime - facts.writeTime;
@@ -172,12 +134,9 @@ bool isInPlace(const PayloadListing& listing, const PayloadItem& item) {
 
 }  // namespace
 
-RunOutcome checkUpdateCanComplete(const char* keyPath, const char* installDir,
-                                  const PayloadTrees& trees, const Session& session,
-                                  PayloadListing* listing) {
-  RunOutcome outcome = checkRights(keyPath);
-  if (outcome.stop) return outcome;
-  outcome = checkNotOnNetworkPath();
+RunOutcome checkUpdateCanComplete(const char* installDir, const PayloadTrees& trees,
+                                  const Session& session, PayloadListing* listing) {
+  RunOutcome outcome = checkNotOnNetworkPath();
   if (outcome.stop) return outcome;
   outcome = checkFoldersExist(installDir, trees);
   if (outcome.stop) return outcome;

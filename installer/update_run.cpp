@@ -1,7 +1,9 @@
+// The run of the update: its stages in order.
 #include "installer/update_run.h"
 
 #include "installer/level_gate.h"
 #include "installer/message_boxes.h"
+#include "installer/messages.h"
 #include "installer/payload.h"
 #include "installer/registration.h"
 #include "platform/platform.h"
@@ -11,6 +13,14 @@ namespace {
 int endRun(const RunOutcome& outcome, const Session& session) {
   if (outcome.message[0] != '\0') showError(session, outcome.message);
   return outcome.exitStatus;
+}
+
+// Under UAC a limited or virtualized process would pass the checks and then
+// have its copies refused, or land in the user's VirtualStore; without the key
+// open for writing the level could not be recorded after the copies.
+RunOutcome checkRights(const char* keyPath) {
+  if (platform::runsRestricted() || !keyOpensForWriting(keyPath)) return stopRun(NO_RIGHTS_MESSAGE);
+  return GO_ON;
 }
 
 }  // namespace
@@ -32,8 +42,15 @@ int runUpdate() {
   outcome = passLevelGate(record.serviceLevel, session);
   if (outcome.stop) return endRun(outcome, session);
 
-  closeReadKey(key);
-  outcome = deployPayload(record, keyPath, session);
+  platform::closeKey(key);
+  const char* compilerDir = nullptr;
+  outcome = findCompilerDir(record.installDir, &compilerDir);
+  if (outcome.stop) return endRun(outcome, session);
+
+  outcome = checkRights(keyPath);
+  if (outcome.stop) return endRun(outcome, session);
+
+  outcome = deployPayload(record, compilerDir, session);
   if (outcome.stop) return endRun(outcome, session);
 
   return endRun(recordUpdateLevel(keyPath), session);

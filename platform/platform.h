@@ -34,7 +34,9 @@ struct FileFacts {
 };
 
 // True when facts are a folder's.
-inline bool isFolder(const FileFacts& facts) { return (facts.attributes & ATTRIBUTE_FOLDER) != 0; }
+inline bool describesFolder(const FileFacts& facts) {
+  return (facts.attributes & ATTRIBUTE_FOLDER) != 0;
+}
 
 // A name found in a folder, with its facts.
 struct FoundFile {

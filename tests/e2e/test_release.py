@@ -28,7 +28,7 @@ def build_changed_source(folder):
     """setup.exe built from this source with one message changed."""
     source = folder / "source"
     shutil.copytree(ROOT, source, ignore=shutil.ignore_patterns("build", ".git"))
-    payload = source / "installer/payload.cpp"
+    payload = source / "installer/messages.h"
     payload.write_text(payload.read_text().replace("Failed to copy", "Could not copy"))
     toolchain = source / "cmake/i686-w64-mingw32.cmake"
     for step in (["-S", source, "-B", source / "build", f"-DCMAKE_TOOLCHAIN_FILE={toolchain}",

@@ -1,0 +1,99 @@
+// Every text that the program shows, grouped by the stage that shows it.
+#pragma once
+
+#include "installer/installer.h"
+
+// The product's names and the endings that the texts share, spelled once.
+#define PRODUCT PRODUCT_NAME_TEXT " " PRODUCT_VERSION_TEXT
+#define UPDATE UPDATE_NAME_TEXT
+#define CANNOT_CONTINUE "\n\n" UPDATE " installation cannot continue."
+#define NOT_COMPLETE \
+  "\n\nThe Service Level has not been changed. " UPDATE " installation did not complete."
+
+// Reading the registration.
+inline constexpr char NOT_INSTALLED_MESSAGE[] =
+    "You have not installed " PRODUCT "." CANNOT_CONTINUE;
+inline constexpr char INSTALL_DIR_MESSAGE[] =
+    "Failed to retrieve Install Directory information from Registry." CANNOT_CONTINUE;
+inline constexpr char LANGUAGE_MESSAGE[] =
+    "Failed to retrieve National Language information from Registry." CANNOT_CONTINUE;
+inline constexpr char LEVEL_MESSAGE[] =
+    "Failed to retrieve Service Level information from Registry." CANNOT_CONTINUE;
+
+// The level gate's questions.
+inline constexpr char SAME_LEVEL_QUESTION[] =
+    "The existing " PRODUCT_NAME_TEXT " installation level is already " UPDATE
+    ".\n\nClick cancel to exit or OK to continue.";
+inline constexpr char HIGHER_LEVEL_QUESTION[] =
+    "The existing " PRODUCT_NAME_TEXT " installation level is higher than " UPDATE
+    ".\n\nIf you are intending to backlevel to " UPDATE " of version " PRODUCT_VERSION_TEXT
+    ", please do so by uninstalling " PRODUCT " and reinstalling " PRODUCT_VERSION_TEXT " + " UPDATE
+    ".\n\nIf you continue with this installation, your product may "
+    "become unstable due to mismatched levels of code.\n\nClick cancel to exit or OK to continue.";
+
+// The compiler named in the environment.
+inline constexpr char NO_COMPILER_MESSAGE[] =
+    "The QDXCOMP environment variable, which names the compiler in use, is not "
+    "set." CANNOT_CONTINUE;
+inline constexpr char BAD_COMPILER_MESSAGE[] =
+    "The compiler name in the QDXCOMP environment variable cannot be used to copy "
+    "files." CANNOT_CONTINUE;
+
+// The checks before the first copy; %s names the folder or file.
+inline constexpr char NO_RIGHTS_MESSAGE[] =
+    "Updating " PRODUCT
+    " needs administrator rights. "
+    "Right-click setup.exe, choose \"Run as administrator\", and start it again." CANNOT_CONTINUE;
+inline constexpr char NETWORK_PATH_MESSAGE[] =
+    "setup.exe cannot copy the " UPDATE
+    " files from a "
+    "network path. Copy the distribution to a local drive, or map a drive letter to its share, "
+    "and start setup.exe from there." CANNOT_CONTINUE;
+inline constexpr char NO_INSTALL_DIR_MESSAGE[] =
+    "The installation directory \"%s\" does not exist." CANNOT_CONTINUE;
+inline constexpr char NO_SOURCE_MESSAGE[] =
+    "The folder \"%s\" of the " UPDATE
+    " distribution is "
+    "not in the current directory. Start setup.exe from the root of a complete " UPDATE
+    " distribution." CANNOT_CONTINUE;
+inline constexpr char UNREADABLE_MESSAGE[] =
+    "The folder \"%s\" of the " UPDATE
+    " distribution "
+    "cannot be read. Check that the distribution is complete and readable, then start setup.exe "
+    "again." CANNOT_CONTINUE;
+inline constexpr char TOO_LONG_MESSAGE[] =
+    "The path \"%s\" in the installation would be longer "
+    "than Windows lets the copy write. Reinstall " PRODUCT
+    " in a folder with a shorter path, "
+    "then start setup.exe again." CANNOT_CONTINUE;
+inline constexpr char NO_MEMORY_MESSAGE[] =
+    "There is not enough memory to list the " UPDATE " files." CANNOT_CONTINUE;
+inline constexpr char PROTECTED_MESSAGE[] =
+    "The file \"%s\" cannot be replaced: it is read-only, "
+    "hidden or a system file. Clear those attributes (attrib -r -h -s), then start setup.exe "
+    "again." CANNOT_CONTINUE;
+inline constexpr char IN_USE_MESSAGE[] =
+    "The file \"%s\" cannot be replaced: it is in use or "
+    "read-only. Stop " PRODUCT
+    " and every program that uses its files, then start setup.exe "
+    "again." CANNOT_CONTINUE;
+inline constexpr char NO_SPACE_MESSAGE[] =
+    "There is not enough free disk space for the " UPDATE " files in \"%s\"." CANNOT_CONTINUE;
+inline constexpr char UNANSWERABLE_MESSAGE[] =
+    "The copies would ask before replacing files, and "
+    "nobody can answer them here. Set COPYCMD=/Y in the environment that starts setup.exe, then "
+    "start it again." CANNOT_CONTINUE;
+
+// After the copies: the installation was touched and the update is not complete.
+inline constexpr char NOT_COPIED_MESSAGE[] =
+    "The " UPDATE " file \"%s\" was not copied into the installation." NOT_COMPLETE;
+inline constexpr char COPY_FAILED_MESSAGE[] =
+    "Failed to copy the " UPDATE " files into the installation directory." NOT_COMPLETE;
+inline constexpr char RECORD_FAILED_MESSAGE[] =
+    "Failed to record the new Service Level in Registry.\n\n" UPDATE
+    " installation did not complete.";
+
+#undef PRODUCT
+#undef UPDATE
+#undef CANNOT_CONTINUE
+#undef NOT_COMPLETE
