@@ -64,8 +64,22 @@ std::size_t lastSeparator(const std::string& path) {
   return last;
 }
 
+// One backslash for each run of them, as Windows reads a path; a UNC path keeps its two.
+std::string withSingleSeparators(const std::string& path) {
+  std::string result = path.rfind("\\\\", 0) == 0 ? "\\" : "";
+  bool afterSeparator = false;
+  for (std::size_t i = 0; i < path.size(); ++i) {
+    const bool separator = path[i] == '\\';
+    if (!separator || !afterSeparator) result += path[i];
+    afterSeparator = separator;
+    if (platform::isLeadByte(path[i]) && i + 1 < path.size()) result += path[++i];
+  }
+  return result;
+}
+
 // The full path without a trailing backslash, relative paths below the current directory.
 std::string absolute(std::string path) {
+  path = withSingleSeparators(path);
   const bool rooted = path.size() >= 2 && (path[1] == ':' || path.rfind("\\\\", 0) == 0);
   if (!rooted) path = fake.currentDirectory + "\\" + path;
   while (path.size() > 3 && lastSeparator(path) == path.size() - 1) path.pop_back();
@@ -88,24 +102,26 @@ std::vector<const FakeFile*> childrenOf(const std::string& folder) {
   return children;
 }
 
-// Copies source's tree into destination as xcopy /E /I does.
-void copyTree(const std::string& source, const std::string& destination) {
+// Copies source's tree into destination as xcopy /E /I does; false where it
+// stops, at a file in the way of a folder or a folder in the way of a file.
+bool copyTree(const std::string& source, const std::string& destination) {
+  const FakeFile* there = findFile(destination);
+  if (there != nullptr && !there->isFolder) return false;
   addFile(destination + "\\");
   for (const FakeFile* child : childrenOf(source)) {
     const FakeFile file = *child;
     const std::string target = destination + "\\" + nameOf(file.path);
     if (file.isFolder) {
-      copyTree(file.path, target);
+      if (!copyTree(file.path, target)) return false;
       continue;
     }
     const FakeFile* existing = findFile(target);
-    if ((file.attributes & 0x6) != 0 ||
-        (existing != nullptr && (existing->locked || existing->isFolder))) {
-      continue;
-    }
+    if (existing != nullptr && existing->isFolder) return false;
+    if ((file.attributes & 0x6) != 0 || (existing != nullptr && existing->locked)) continue;
     FakeFile& copy = addFile(target, file.size, file.writeTime);
     copy.attributes = file.attributes;
   }
+  return true;
 }
 
 int runXcopy(const std::string& command) {
@@ -118,8 +134,7 @@ int runXcopy(const std::string& command) {
   const std::string from = absolute(source);
   const std::string to = absolute(command.substr(quote + 2, command.size() - quote - 3));
   if (upper(to + "\\").rfind(upper(from + "\\"), 0) == 0) return 4;  // a cyclic copy
-  copyTree(from, to);
-  return 0;
+  return copyTree(from, to) ? 0 : 4;
 }
 
 std::vector<std::vector<platform::FoundFile>> searches;
