@@ -129,7 +129,7 @@ def main():
     if options.bits == 64:
         setup = [wine_fixture.WINE64, str(options.exe or ROOT / "build/windows64/setup.exe")]
     else:
-        setup = ["wine", str(options.exe or wine_fixture.SETUP_EXE)]
+        setup = ["wine", str(options.exe or wine_fixture.SETUP_EXE_32)]
 
     WORK.mkdir(parents=True, exist_ok=True)
     dist = WORK / "dist"

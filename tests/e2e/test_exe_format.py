@@ -4,7 +4,7 @@ it calls and carries no resources."""
 import struct
 import unittest
 
-from wine_fixture import SETUP_EXE
+from wine_fixture import SETUP_EXE_32 as SETUP_EXE
 
 IMAGE_FILE_MACHINE_I386 = 0x14C
 PE32_MAGIC = 0x10B

@@ -4,12 +4,13 @@ that a refusal leaves everything as it was."""
 import unittest
 
 from wine_fixture import (INSTALL_DIR_FAILED, LANGUAGE_FAILED, LEVEL_FAILED, NO_COMPILER,
-                          NOT_INSTALLED, REG_BINARY, REG_DWORD, REG_EXPAND_SZ, REG_SZ, BenchTest)
+                          NOT_INSTALLED, REG_BINARY, REG_DWORD, REG_EXPAND_SZ, REG_SZ, SETUP_EXE,
+                          SETUP_EXE_32, BenchTest)
 
 
 class Registration(BenchTest):
-    def run_and_answer(self, message, answer="Return", args=()):
-        run = self.bench.start_setup(args=args)
+    def run_and_answer(self, message, answer="Return", args=(), exe=SETUP_EXE):
+        run = self.bench.start_setup(args=args, exe=exe)
         box = self.expect_box(message)
         if answer == "OK":
             self.bench.click(box, "OK")
@@ -19,14 +20,16 @@ class Registration(BenchTest):
 
     def test_product_not_installed(self):
         rows = [
-            ("no key", lambda: self.bench.drop_key(), "Return", ()),
-            ("key only in the 64-bit view", lambda: self.bench.register(view="64"), "Escape", ()),
-            ("arguments change nothing", lambda: self.bench.drop_key(), "OK", ("/S", "-level", "GA")),
+            ("no key", lambda: self.bench.drop_key(), "Return", (), SETUP_EXE),
+            ("a 32-bit program: key only in the 64-bit view", lambda: self.bench.register(view="64"),
+             "Escape", (), SETUP_EXE_32),
+            ("arguments change nothing", lambda: self.bench.drop_key(), "OK", ("/S", "-level", "GA"),
+             SETUP_EXE),
         ]
-        for name, prepare, answer, args in rows:
+        for name, prepare, answer, args, exe in rows:
             with self.subTest(name):
                 prepare()
-                self.assertEqual(self.run_and_answer(NOT_INSTALLED, answer, args), 1)
+                self.assertEqual(self.run_and_answer(NOT_INSTALLED, answer, args, exe), 1)
 
     def register_with(self, changes, **registration):
         """Registers the product, then stores each changed value as (type, bytes) or bytes."""

@@ -8,7 +8,7 @@ import tempfile
 import unittest
 from pathlib import Path
 
-from wine_fixture import LEVEL_2, SETUP_EXE, UPDATED_INSTALLATION, BenchTest, tree
+from wine_fixture import LEVEL_2, SETUP_EXE_32, UPDATED_INSTALLATION, BenchTest, tree
 
 ROOT = Path(__file__).resolve().parents[2]
 SIGNER = "/CN=Kestrade_Release_Test/O=Kestrade"
@@ -47,7 +47,7 @@ class Release(BenchTest):
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
-        cls.work = work = Path(tempfile.mkdtemp(prefix="release-", dir=SETUP_EXE.parent))
+        cls.work = work = Path(tempfile.mkdtemp(prefix="release-", dir=SETUP_EXE_32.parent))
         (work / "sign.ext").write_text("keyUsage=digitalSignature\nextendedKeyUsage=codeSigning\n")
         for command in CERTIFICATES:
             subprocess.run(["openssl", *command.split()], cwd=work, check=True, capture_output=True)
@@ -65,7 +65,7 @@ class Release(BenchTest):
         return script("sign_release.py", "--pkcs12", cls.work / "sign.p12", "--out", out,
                       "--password-file", cls.work / "password")
 
-    def check(self, signed, build=SETUP_EXE):
+    def check(self, signed, build=SETUP_EXE_32):
         return script("check_release.py", signed, "--build", build, "--ca", self.work / "ca.crt")
 
     def test_signed_release_is_the_build_plus_a_signature(self):
@@ -91,12 +91,14 @@ class Release(BenchTest):
         self.assertEqual(sorted(self.work.iterdir()), before)
 
     def test_signed_setup_updates_as_the_unsigned_one_does(self):
-        self.bench.register()
+        """The program as shipped, a 32-bit one: its key is in the 32-bit view."""
+        self.bench.register(view="32")
         dist, install = self.bench.distribution(), self.bench.installation()
-        run = self.bench.start_setup(cwd=dist, exe=self.signed, QDXCOMP="MSVC", COPYCMD="/Y")
-        self.assertEqual(run.wait(), 0, run.output())
+        with self.bench.copies_in_64_bit_cmd():
+            run = self.bench.start_setup(cwd=dist, exe=self.signed, QDXCOMP="MSVC", COPYCMD="/Y")
+            self.assertEqual(run.wait(), 0, run.output())
         self.assertEqual(tree(install), UPDATED_INSTALLATION)
-        self.assertEqual(self.bench.value("ServiceLevel"), LEVEL_2)
+        self.assertEqual(self.bench.value("ServiceLevel", view="32"), LEVEL_2)
 
 
 if __name__ == "__main__":

@@ -10,9 +10,11 @@ Wine's first process of a session starts Wine's services, which inherit its
 output, so no Wine process ever writes into a pipe: output goes to files.
 """
 
+import contextlib
 import json
 import os
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -25,18 +27,23 @@ CAPTION = "Lumeric Server 4.5 Mendrel2"
 REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD = 1, 2, 3, 4
 
 # Where the kernel runs no 32-bit code, Wine's 32-bit side runs under qemu-i386
-# and each 32-bit process takes about a minute to start. The bench then starts
-# only setup.exe itself as a 32-bit process: the probe is a 64-bit program run
-# by Wine's 64-bit loader, and the copies go through the 64-bit cmd.exe and
-# xcopy. Elsewhere setup.exe starts the 32-bit ones, as on Windows.
+# and each 32-bit process takes about a minute to start. There the runs use the
+# 64-bit build of the same sources (the windows64 preset), which Wine runs
+# natively and which reads the product's key in the 64-bit view; only what a
+# 32-bit program alone shows runs SETUP_EXE_32, with its copies in the 64-bit
+# cmd.exe (copies_in_64_bit_cmd). The probe is a 64-bit program everywhere.
 EMULATED_I386 = Path("/proc/sys/fs/binfmt_misc/qemu-i386").exists()
 WINE64 = "/usr/lib/wine/wine64" if Path("/usr/lib/wine/wine64").exists() else "wine"
 SECONDS = 300 if EMULATED_I386 else 60  # bound of one wait for setup.exe
 
-BUILD = Path(os.environ.get("SETUP_BUILD_DIR", Path(__file__).resolve().parents[2] / "build/windows"))
-SETUP_EXE = BUILD / "setup.exe"
+ROOT = Path(__file__).resolve().parents[2]
+BUILD = Path(os.environ.get("SETUP_BUILD_DIR", ROOT / "build/windows"))
+BUILD_UNDER_TEST = ROOT / "build/windows64" if EMULATED_I386 else BUILD
+SETUP_EXE_32 = BUILD / "setup.exe"  # the program as shipped
+SETUP_EXE = BUILD_UNDER_TEST / "setup.exe"  # the program that most runs start
+VIEW = "64" if EMULATED_I386 else "32"  # the registry view that SETUP_EXE reads
 PROBE_EXE = BUILD / "tests/e2e/probe.exe"
-MARKER_DLL = BUILD / "tests/e2e/marker.dll"  # a DLL that must never be loaded
+MARKER_DLL = BUILD_UNDER_TEST / "tests/e2e/marker.dll"  # a DLL that must never be loaded
 PREFIX = Path(os.environ.get("WINE_TEST_PREFIX", BUILD / "e2e/prefix"))
 
 SAMPLE_PAYLOAD = {
@@ -106,6 +113,14 @@ def wine_environment(display=None):
     return env
 
 
+def wine_for(exe):
+    """Wine's loader for exe: the 64-bit one for a 64-bit program, which then starts
+    without the 32-bit loader even where that one is emulated."""
+    head = Path(exe).read_bytes()[:1024]
+    machine = struct.unpack_from("<H", head, struct.unpack_from("<I", head, 0x3C)[0] + 4)[0]
+    return WINE64 if machine == 0x8664 else "wine"
+
+
 def run_bounded(argv, env, cwd=None, timeout=60, output=None):
     """Runs argv to its end with its output in a file; gives (status, output)."""
     with tempfile.TemporaryFile() if output is None else open(output, "w+b") as out:
@@ -131,9 +146,6 @@ def create_prefix():
     run_bounded(["wineserver", "-w"], env, timeout=120)
     if status != 0 or not (PREFIX / "system.reg").exists():
         raise SystemExit(f"wineboot failed ({status}):\n{output}")
-    if EMULATED_I386:
-        set_comspec("sysnative", env)
-        run_bounded(["wineserver", "-w"], env, timeout=120)
     print(f"Wine prefix ready: {PREFIX}")
 
 
@@ -267,10 +279,10 @@ class Bench:
             raise AssertionError(f"probe {args[0]} failed ({status}): {output}")
         return output.strip().splitlines()[-1] if output.strip() else ""
 
-    def set_value(self, name, data, kind=REG_SZ, view="32"):
+    def set_value(self, name, data, kind=REG_SZ, view=VIEW):
         self.probe("set", view, KEY, name, str(kind), data.hex())
 
-    def value(self, name, view="32"):
+    def value(self, name, view=VIEW):
         """(type, bytes) of the value, or None when it cannot be read."""
         line = self.probe("get", view, KEY, name)
         if line.startswith("missing="):
@@ -280,14 +292,14 @@ class Bench:
         assert int(fields["size"]) == len(data), line
         return int(fields["type"]), data
 
-    def values(self):
-        return {name: self.value(name) for name in ("InstallDir", "Installed NLV", "ServiceLevel")}
+    def values(self, view=VIEW):
+        return {name: self.value(name, view) for name in ("InstallDir", "Installed NLV", "ServiceLevel")}
 
     def drop_key(self):
         for view in ("32", "64"):
             self.probe("drop", view, KEY)
 
-    def register(self, install_dir=r"C:\Lumeric", nlv="EN", level="GA", view="32", encoding="latin-1"):
+    def register(self, install_dir=r"C:\Lumeric", nlv="EN", level="GA", view=VIEW, encoding="latin-1"):
         self.drop_key()
         for name, text in (("InstallDir", install_dir), ("Installed NLV", nlv), ("ServiceLevel", level)):
             if text is not None:
@@ -325,6 +337,19 @@ class Bench:
 
     # The program and its boxes.
 
+    @contextlib.contextmanager
+    def copies_in_64_bit_cmd(self):
+        """Where 32-bit code is emulated, a 32-bit setup.exe started in this block runs
+        its copies in the 64-bit cmd.exe, so that it is the only emulated process."""
+        if not EMULATED_I386:
+            yield
+            return
+        set_comspec("sysnative", self.env())
+        try:
+            yield
+        finally:
+            set_comspec("system32", self.env())
+
     def run_unseen(self, cwd, **variables):
         """setup.exe as a service starts it, on a window station that nobody sees:
         (its status, or "timeout", and what it wrote to standard error)."""
@@ -339,7 +364,7 @@ class Bench:
     def start_setup(self, cwd=None, args=(), display=True, exe=SETUP_EXE, **variables):
         output = self.scratch / f"setup-{len(self.runs)}.log"
         out = open(output, "wb")
-        proc = subprocess.Popen(["wine", str(exe), *args], env=self.env(display, **variables),
+        proc = subprocess.Popen([wine_for(exe), str(exe), *args], env=self.env(display, **variables),
                                 cwd=cwd or self.scratch, stdin=subprocess.DEVNULL, stdout=out,
                                 stderr=subprocess.STDOUT)
         out.close()
