@@ -3,6 +3,13 @@
 
 #include "platform/platform.h"
 
+// Since Vista, session 0 holds the services and no user sees it, whatever its
+// window station says; before Vista, it was the console's session.
+Session currentSession() {
+  const bool servicesOnly = platform::runsInSessionZero() && platform::windowsMajorVersion() >= 6;
+  return Session{platform::boxesCanBeSeen() && !servicesOnly};
+}
+
 void showError(const Session& session, const char* text) {
   platform::writeStandardError(text);
   if (session.boxesCanBeSeen) platform::messageBox(text, productCaption, platform::BOX_ERROR);

@@ -4,6 +4,9 @@
 
 #include "installer/installer.h"
 
+// The session of this run: whether a user can see its boxes.
+[[nodiscard]] Session currentSession();
+
 // Writes text to standard error and, where a box can be seen, shows it in the
 // modal error box.
 void showError(const Session& session, const char* text);

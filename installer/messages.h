@@ -10,6 +10,12 @@
 #define NOT_COMPLETE \
   "\n\nThe Service Level has not been changed. " UPDATE " installation did not complete."
 
+// The start of the run.
+inline constexpr char ANOTHER_RUN_MESSAGE[] =
+    "Another " UPDATE
+    " installation is running on this computer. Wait until it has ended, then "
+    "start setup.exe again." CANNOT_CONTINUE;
+
 // Reading the registration.
 inline constexpr char NOT_INSTALLED_MESSAGE[] =
     "You have not installed " PRODUCT "." CANNOT_CONTINUE;
@@ -49,6 +55,10 @@ inline constexpr char NETWORK_PATH_MESSAGE[] =
     " files from a "
     "network path. Copy the distribution to a local drive, or map a drive letter to its share, "
     "and start setup.exe from there." CANNOT_CONTINUE;
+inline constexpr char PLANTED_MESSAGE[] =
+    "The file \"%s\" would run in place of Windows' xcopy. Delete it from the " UPDATE
+    " distribution, or use a fresh copy of the distribution, then start setup.exe "
+    "again." CANNOT_CONTINUE;
 inline constexpr char NO_INSTALL_DIR_MESSAGE[] =
     "The installation directory \"%s\" does not exist." CANNOT_CONTINUE;
 inline constexpr char NO_SOURCE_MESSAGE[] =
@@ -61,6 +71,16 @@ inline constexpr char UNREADABLE_MESSAGE[] =
     " distribution "
     "cannot be read. Check that the distribution is complete and readable, then start setup.exe "
     "again." CANNOT_CONTINUE;
+inline constexpr char SOURCE_TOO_LONG_MESSAGE[] =
+    "The path \"%s\" in the " UPDATE
+    " distribution is longer than Windows lets the copy read. "
+    "Copy the distribution to a folder with a shorter path, such as C:\\" UPDATE
+    ", then start "
+    "setup.exe again." CANNOT_CONTINUE;
+inline constexpr char FILE_AND_FOLDER_MESSAGE[] =
+    "The " UPDATE
+    " distribution holds both a file and a folder for \"%s\". Check that the "
+    "distribution is complete and unchanged, then start setup.exe again." CANNOT_CONTINUE;
 inline constexpr char TOO_LONG_MESSAGE[] =
     "The path \"%s\" in the installation would be longer "
     "than Windows lets the copy write. Reinstall " PRODUCT

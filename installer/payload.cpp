@@ -1,6 +1,7 @@
 // Deployment of the payload: the compiler's folder, the copies, and the checks around them.
 #include "installer/payload.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "installer/copy_commands.h"
@@ -11,6 +12,8 @@
 namespace {
 
 constexpr char COMPILER_VARIABLE[] = "QDXCOMP";
+constexpr char INTERPRETER_VARIABLE[] = "COMSPEC";
+constexpr char NO_CURRENT_FOLDER_SEARCH_VARIABLE[] = "NoDefaultCurrentDirectoryInExePath";
 
 // The payload for the compiler named "MSVC" is shipped in the directory MS60.
 const char* compilerDirFor(const char* compiler) {
@@ -22,6 +25,23 @@ const char* compilerDirFor(const char* compiler) {
 bool runCopy(const char* command) {
   const int status = platform::runCommand(command);
   return status == 0 || status == 1;
+}
+
+// Nothing from the distribution may run: cmd.exe looks for xcopy in the current
+// folder before PATH unless the variable is defined (Vista and later), and the
+// C library's system looks for cmd.exe there when COMSPEC is unset. Setting
+// either to nothing would remove it.
+void keepCopiesToSystemPrograms() {
+  platform::setEnvironmentValue(NO_CURRENT_FOLDER_SEARCH_VARIABLE, "1");
+  const char* interpreter = platform::environmentValue(INTERPRETER_VARIABLE);
+  char folder[LONG_VALUE_SIZE];  // GetSystemDirectory gives at most MAX_PATH
+  ComposedText systemInterpreter;
+  if ((interpreter != nullptr && interpreter[0] != '\0') ||
+      !platform::systemDirectory(folder, sizeof folder)) {
+    return;
+  }
+  (void)std::snprintf(systemInterpreter, sizeof systemInterpreter, "%s\\cmd.exe", folder);
+  platform::setEnvironmentValue(INTERPRETER_VARIABLE, systemInterpreter);
 }
 
 // All three run, in order, whatever the one before achieved; true when every
@@ -57,6 +77,7 @@ RunOutcome deployPayload(const InstallRecord& record, const char* compilerDir,
   RunOutcome outcome = checkUpdateCanComplete(record.installDir, trees, session, &listing);
   if (outcome.stop) return outcome;
 
+  keepCopiesToSystemPrograms();
   const bool copied = runCopies(trees, record.installDir);
   outcome = checkEveryItemInPlace(listing);
   if (outcome.stop) return outcome;

@@ -2,6 +2,7 @@
 #include "installer/payload_listing.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -66,14 +67,23 @@ struct PathBuffer {
 
 struct Lister {
   PayloadListing* listing;
-  PathBuffer source, destination;
-  const char* message = nullptr;  // why the listing stopped
-  const char* failure = nullptr;  // the folder or destination it names, if any
+  PathBuffer source, destination;           // source relative to the current directory
+  const char* sourceRoot;                   // the current directory and its backslash
+  const char* message = nullptr;            // why the listing stopped
+  const char* failure = nullptr;            // the folder or destination it names, if any
+  char longSource[2 * COMPOSED_SIZE] = {};  // a source path too long to read
 
   bool fail(const char* why, const char* path = nullptr) {
     message = why;
     failure = path;
     return false;
+  }
+
+  // Windows' xcopy reads no longer path than it writes.
+  bool sourceFits() {
+    if (characterCount(sourceRoot) + characterCount(source.text) <= LONGEST_FILE) return true;
+    (void)std::snprintf(longSource, sizeof longSource, "%s%s", sourceRoot, source.text);
+    return fail(SOURCE_TOO_LONG_MESSAGE, longSource);
   }
 
   bool add(const platform::FileFacts& facts) {
@@ -121,6 +131,7 @@ struct Lister {
     if (!source.append("\\") || !source.append(found.name)) {
       return fail(UNREADABLE_MESSAGE, source.text);
     }
+    if (!sourceFits()) return false;
     if (!destination.append("\\") || !destination.append(found.name)) {
       return fail(TOO_LONG_MESSAGE, destination.text);
     }
@@ -140,6 +151,7 @@ struct Lister {
     if (!source.append(tree.source) || !destination.append(installDir)) {
       return fail(UNREADABLE_MESSAGE, tree.source);
     }
+    if (!sourceFits()) return false;
     if (tree.subfolder[0] == '\0') {
       destination.cut(destination.length - 1);  // items add their own backslash
       return listFolder();
@@ -149,28 +161,47 @@ struct Lister {
   }
 };
 
+// Marks each item that a later tree's item of the same destination replaces;
+// gives the first item, in copy order, of a kind other than the one it replaces
+// (a file over a folder or a folder over a file), or count when there is none.
+std::size_t markReplaced(PayloadListing* listing, const char* keys, std::size_t* order,
+                         bool* replaced) {
+  const std::size_t count = listing->count;
+  const PayloadItem* items = listing->items;
+  auto keyOf = [&](std::size_t i) { return keys + items[i].destination; };
+  for (std::size_t i = 0; i < count; ++i) order[i] = i;
+  std::sort(order, order + count, [&](std::size_t a, std::size_t b) {
+    const int compared = std::strcmp(keyOf(a), keyOf(b));
+    return compared < 0 || (compared == 0 && a < b);
+  });
+  std::size_t otherKind = count;
+  for (std::size_t i = 0; i + 1 < count; ++i) {
+    const std::size_t earlier = order[i], later = order[i + 1];
+    if (std::strcmp(keyOf(earlier), keyOf(later)) != 0) continue;
+    replaced[earlier] = true;
+    if (items[earlier].isFolder != items[later].isFolder) otherKind = std::min(otherKind, later);
+    if (!items[earlier].isFolder && !items[later].isFolder) listing->replacesOwnFiles = true;
+  }
+  return otherKind;
+}
+
 // Where two trees give one destination, the later copy's item is the one that
-// lands. Destinations are compared in upper case, as Windows compares names.
-bool keepLastOfEachDestination(PayloadListing* listing) {
+// lands, and a file that replaces a file makes xcopy ask; xcopy cannot put a
+// file where a folder is, or a folder where a file is. Destinations are
+// compared in upper case, as Windows compares names.
+RunOutcome keepLastOfEachDestination(PayloadListing* listing) {
   const std::size_t count = listing->count;
   auto* keys = static_cast<char*>(std::malloc(listing->textSize + 1));
   auto* order = static_cast<std::size_t*>(std::malloc((count + 1) * sizeof(std::size_t)));
   auto* replaced = static_cast<bool*>(std::calloc(count + 1, sizeof(bool)));
-  const bool allocated = keys != nullptr && order != nullptr && replaced != nullptr;
-  if (allocated) {
+  RunOutcome outcome = stopRun(NO_MEMORY_MESSAGE);
+  if (keys != nullptr && order != nullptr && replaced != nullptr) {
     std::memcpy(keys, listing->text, listing->textSize);
     platform::upperCase(keys, static_cast<unsigned long>(listing->textSize));
-    const PayloadItem* items = listing->items;
-    auto keyOf = [&](std::size_t i) { return keys + items[i].destination; };
-    for (std::size_t i = 0; i < count; ++i) order[i] = i;
-    std::sort(order, order + count, [&](std::size_t a, std::size_t b) {
-      const int compared = std::strcmp(keyOf(a), keyOf(b));
-      return compared < 0 || (compared == 0 && a < b);
-    });
-    // Sorted this way, an item followed by its own key is one a later tree replaces.
-    for (std::size_t i = 0; i + 1 < count; ++i) {
-      replaced[order[i]] = std::strcmp(keyOf(order[i]), keyOf(order[i + 1])) == 0;
-    }
+    const std::size_t otherKind = markReplaced(listing, keys, order, replaced);
+    outcome = otherKind < count ? stopRunNaming(FILE_AND_FOLDER_MESSAGE,
+                                                listing->destinationOf(listing->items[otherKind]))
+                                : GO_ON;
     std::size_t kept = 0;
     for (std::size_t i = 0; i < count; ++i) {
       if (!replaced[i]) listing->items[kept++] = listing->items[i];
@@ -180,7 +211,7 @@ bool keepLastOfEachDestination(PayloadListing* listing) {
   std::free(keys);
   std::free(order);
   std::free(replaced);
-  return allocated;
+  return outcome;
 }
 
 }  // namespace
@@ -190,14 +221,14 @@ PayloadListing::~PayloadListing() {
   std::free(text);
 }
 
-RunOutcome listPayload(const PayloadTrees& trees, const char* installDir, PayloadListing* listing) {
-  Lister lister{listing, {}, {}};
+RunOutcome listPayload(const PayloadTrees& trees, const char* sourceRoot, const char* installDir,
+                       PayloadListing* listing) {
+  Lister lister{listing, {}, {}, sourceRoot};
   for (const PayloadTree& tree : trees) {
     if (!lister.listTree(tree, installDir)) {
       return lister.failure == nullptr ? stopRun(lister.message)
                                        : stopRunNaming(lister.message, lister.failure);
     }
   }
-  if (!keepLastOfEachDestination(listing)) return stopRun(NO_MEMORY_MESSAGE);
-  return GO_ON;
+  return keepLastOfEachDestination(listing);
 }

@@ -19,6 +19,7 @@ struct PayloadListing {
   std::size_t count = 0, capacity = 0;
   char* text = nullptr;
   std::size_t textSize = 0, textCapacity = 0;
+  bool replacesOwnFiles = false;  // a later tree replaces a file that an earlier one wrote
 
   PayloadListing() = default;
   PayloadListing(const PayloadListing&) = delete;
@@ -30,10 +31,12 @@ struct PayloadListing {
   }
 };
 
-// Lists the trees in the order of their copies below installDir, as xcopy /E
-// without /H copies them: empty folders included, hidden and system files and
-// folders left out, each destination once with the last tree's item. Stops when
-// a folder cannot be read, a destination is too long for the copy to write, or
-// memory runs out.
-[[nodiscard]] RunOutcome listPayload(const PayloadTrees& trees, const char* installDir,
-                                     PayloadListing* listing);
+// Lists the trees, found in sourceRoot (the current directory ending in a
+// backslash, or empty where it is unknown), in the order of their copies below
+// installDir, as xcopy /E without /H copies them: empty folders included,
+// hidden and system files and folders left out, each destination once with the
+// last tree's item. Stops when a folder cannot be read, a source is too long
+// for the copy to read or a destination for it to write, one tree gives a file
+// where another gives a folder, or memory runs out.
+[[nodiscard]] RunOutcome listPayload(const PayloadTrees& trees, const char* sourceRoot,
+                                     const char* installDir, PayloadListing* listing);

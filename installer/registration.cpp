@@ -42,14 +42,30 @@ bool isFullPath(const char* path) {
   return onDrive || (path[0] == '\\' && path[1] == '\\');
 }
 
+// True when cmd.exe would replace part of text by a variable's value: %NAME%,
+// or %NAME:...%, where NAME is set. It does so inside quotes too. Neither % nor
+// : is ever a trail byte, so the bytes can be searched as they stand.
+bool namesSetVariable(const char* text) {
+  for (const char* open = std::strchr(text, '%'); open != nullptr;) {
+    const char* close = std::strchr(open + 1, '%');
+    if (close == nullptr) return false;
+    const std::size_t length = std::strcspn(open + 1, ":%");
+    ComposedText name;
+    (void)std::snprintf(name, sizeof name, "%.*s", static_cast<int>(length), open + 1);
+    if (length > 0 && platform::environmentValue(name) != nullptr) return true;
+    open = close;
+  }
+  return false;
+}
+
 // Every copy lands below installDir, so it must be a full path that ends in a
 // backslash. A control character or a double quote would end the quoted
-// destination early, and a backslash after a lone lead byte would become its
-// trail byte.
+// destination early, a backslash after a lone lead byte would become its trail
+// byte, and a variable's value would send the copies elsewhere.
 bool makeInstallDir(char (&installDir)[LONG_VALUE_SIZE]) {
   const std::size_t length = std::strlen(installDir);
   if (!isFullPath(installDir) || holdsControlCharacterOrAnyOf(installDir, "\"") ||
-      endsInLoneLeadByte(installDir)) {
+      endsInLoneLeadByte(installDir) || namesSetVariable(installDir)) {
     return false;
   }
   if (endsInBackslash(installDir)) return true;

@@ -1,14 +1,19 @@
 // The checks at both ends of the copies.
 #include "installer/update_checks.h"
 
+#include <cstdio>
 #include <cstring>
 
+#include "installer/ansi_text.h"
 #include "installer/messages.h"
 #include "platform/platform.h"
 
 namespace {
 
 constexpr char COPY_SWITCHES_VARIABLE[] = "COPYCMD";
+constexpr char EXTENSIONS_VARIABLE[] = "PATHEXT";
+// What cmd.exe runs without an extension where PATHEXT is unset.
+constexpr char DEFAULT_EXTENSIONS[] = ".COM;.EXE;.BAT;.CMD;.VBS;.VBE;.JS;.JSE;.WSF;.WSH;.MSC";
 
 // FAT keeps write times in steps of 2 seconds.
 constexpr unsigned long long TIME_TOLERANCE = 2ULL * 10000000ULL;
@@ -32,13 +37,45 @@ bool isFolderAt(const char* path) {
 
 // The command interpreter cannot start in a UNC folder and would copy from the
 // Windows folder instead.
-RunOutcome checkNotOnNetworkPath() {
-  ComposedText directory;
-  if (platform::currentDirectory(directory, sizeof directory) && directory[0] == '\\' &&
-      directory[1] == '\\') {
-    return stopRun(NETWORK_PATH_MESSAGE);
-  }
+RunOutcome checkNotOnNetworkPath(const char* sourceRoot) {
+  if (sourceRoot[0] == '\\' && sourceRoot[1] == '\\') return stopRun(NETWORK_PATH_MESSAGE);
   return GO_ON;
+}
+
+// True when found is a file that cmd.exe would run for "xcopy": xcopy with an
+// extension of extensions (";.EXT;...;" in upper case), compared as Windows
+// compares names.
+bool runsAsXcopy(const platform::FoundFile& found, const char* extensions) {
+  constexpr char STEM[] = "XCOPY";
+  ComposedText name, extension;
+  (void)std::snprintf(name, sizeof name, "%s", found.name);
+  platform::upperCase(name, static_cast<unsigned long>(std::strlen(name)));
+  if (describesFolder(found.facts) || std::strncmp(name, STEM, sizeof STEM - 1) != 0) return false;
+  (void)std::snprintf(extension, sizeof extension, ";%s;", name + sizeof STEM - 1);
+  return name[sizeof STEM - 1] == '.' && std::strstr(extensions, extension) != nullptr;
+}
+
+// cmd.exe looks for xcopy in the current folder before PATH. The copies turn
+// that off, but Windows before Vista and Wine do not honour the switch.
+RunOutcome checkNoXcopyPlanted(const char* sourceRoot) {
+  const char* listed = platform::environmentValue(EXTENSIONS_VARIABLE);
+  ComposedText extensions, pattern;
+  (void)std::snprintf(extensions, sizeof extensions, ";%s;",
+                      listed != nullptr ? listed : DEFAULT_EXTENSIONS);
+  platform::upperCase(extensions, static_cast<unsigned long>(std::strlen(extensions)));
+  (void)std::snprintf(pattern, sizeof pattern, "%s*", sourceRoot);
+  platform::SearchHandle search = nullptr;
+  platform::FoundFile found;
+  long result = platform::findFirstFile(pattern, &search, &found);
+  if (result != platform::RESULT_SUCCESS) return GO_ON;
+  while (result == platform::RESULT_SUCCESS && !runsAsXcopy(found, extensions)) {
+    result = platform::findNextFile(search, &found);
+  }
+  platform::findClose(search);
+  if (result != platform::RESULT_SUCCESS) return GO_ON;
+  ComposedText path;
+  (void)std::snprintf(path, sizeof path, "%s%s", sourceRoot, found.name);
+  return stopRunNaming(PLANTED_MESSAGE, path);
 }
 
 RunOutcome checkFoldersExist(const char* installDir, const PayloadTrees& trees) {
@@ -132,20 +169,34 @@ bool isInPlace(const PayloadListing& listing, const PayloadItem& item) {
   return facts.size == item.size && apart <= TIME_TOLERANCE;
 }
 
+// The current directory ending in a backslash. An ANSI one always fits; one
+// that could not be read stands as empty, relative paths then naming what is in it.
+void readSourceRoot(ComposedText& sourceRoot) {
+  if (!platform::currentDirectory(sourceRoot, sizeof sourceRoot - 1)) sourceRoot[0] = '\0';
+  const std::size_t length = std::strlen(sourceRoot);
+  if (length == 0 || endsInBackslash(sourceRoot)) return;
+  sourceRoot[length] = '\\';  // the buffer kept room for it
+  sourceRoot[length + 1] = '\0';
+}
+
 }  // namespace
 
 RunOutcome checkUpdateCanComplete(const char* installDir, const PayloadTrees& trees,
                                   const Session& session, PayloadListing* listing) {
-  RunOutcome outcome = checkNotOnNetworkPath();
+  ComposedText sourceRoot;
+  readSourceRoot(sourceRoot);
+  RunOutcome outcome = checkNotOnNetworkPath(sourceRoot);
+  if (outcome.stop) return outcome;
+  outcome = checkNoXcopyPlanted(sourceRoot);
   if (outcome.stop) return outcome;
   outcome = checkFoldersExist(installDir, trees);
   if (outcome.stop) return outcome;
-  outcome = listPayload(trees, installDir, listing);
+  outcome = listPayload(trees, sourceRoot, installDir, listing);
   if (outcome.stop) return outcome;
   DestinationTally tally;
   outcome = checkDestinations(installDir, *listing, &tally);
   if (outcome.stop) return outcome;
-  return checkReplacingNeedsNoAnswer(session, tally.replacesFiles);
+  return checkReplacingNeedsNoAnswer(session, tally.replacesFiles || listing->replacesOwnFiles);
 }
 
 RunOutcome checkEveryItemInPlace(const PayloadListing& listing) {

@@ -10,9 +10,23 @@
 
 namespace {
 
+// One name in every session of the computer.
+constexpr char RUN_MUTEX_NAME[] =
+    "Global\\" PRODUCT_NAME_TEXT " " PRODUCT_VERSION_TEXT " " UPDATE_NAME_TEXT;
+
 int endRun(const RunOutcome& outcome, const Session& session) {
   if (outcome.message[0] != '\0') showError(session, outcome.message);
   return outcome.exitStatus;
+}
+
+// A second run would ask its own question and copy over the first one's files.
+// A mutex that this process may not open exists all the same.
+RunOutcome claimTheOnlyRun() {
+  const long result = platform::createProcessMutex(RUN_MUTEX_NAME);
+  if (result == platform::RESULT_ALREADY_EXISTS || result == platform::RESULT_ACCESS_DENIED) {
+    return stopRun(ANOTHER_RUN_MESSAGE);
+  }
+  return GO_ON;
 }
 
 // Under UAC a limited or virtualized process would pass the checks and then
@@ -27,12 +41,15 @@ RunOutcome checkRights(const char* keyPath) {
 
 // On a stop the read key is left to the end of the process.
 int runUpdate() {
-  const Session session{platform::boxesCanBeSeen()};
+  const Session session = currentSession();
+  RunOutcome outcome = claimTheOnlyRun();
+  if (outcome.stop) return endRun(outcome, session);
+
   ComposedText keyPath;
   composeKeyPath(keyPath);
 
   platform::KeyHandle key = nullptr;
-  RunOutcome outcome = openKeyForReading(keyPath, &key);
+  outcome = openKeyForReading(keyPath, &key);
   if (outcome.stop) return endRun(outcome, session);
 
   InstallRecord record;

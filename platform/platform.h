@@ -21,6 +21,8 @@ inline constexpr unsigned int BOX_CONFIRM = 0x131;  // MB_OKCANCEL | MB_ICONWARN
 inline constexpr int ANSWER_OK = 1;                 // IDOK
 inline constexpr long RESULT_FILE_NOT_FOUND = 2;    // ERROR_FILE_NOT_FOUND
 inline constexpr long RESULT_NO_MORE_FILES = 18;    // ERROR_NO_MORE_FILES
+inline constexpr long RESULT_ACCESS_DENIED = 5;     // ERROR_ACCESS_DENIED
+inline constexpr long RESULT_ALREADY_EXISTS = 183;  // ERROR_ALREADY_EXISTS
 inline constexpr unsigned long ATTRIBUTE_READONLY = 0x1;  // FILE_ATTRIBUTE_READONLY
 inline constexpr unsigned long ATTRIBUTE_HIDDEN = 0x2;    // FILE_ATTRIBUTE_HIDDEN
 inline constexpr unsigned long ATTRIBUTE_SYSTEM = 0x4;    // FILE_ATTRIBUTE_SYSTEM
@@ -54,6 +56,17 @@ void restrictLibrarySearch();
 // where Windows cannot tell.
 [[nodiscard]] bool runsRestricted();
 
+// ProcessIdToSessionId(GetCurrentProcessId()): true in session 0, where services
+// run; false where Windows cannot tell.
+[[nodiscard]] bool runsInSessionZero();
+
+// GetVersion(): the major version of Windows (5 for XP, 6 or more from Vista on).
+[[nodiscard]] unsigned windowsMajorVersion();
+
+// CreateMutexA(null, FALSE, name), the handle kept until the process ends: 0,
+// RESULT_ALREADY_EXISTS when the mutex existed, or the error code.
+[[nodiscard]] long createProcessMutex(const char* name);
+
 // GetUserObjectInformationA(GetProcessWindowStation(), UOI_FLAGS): false when the
 // window station lacks WSF_VISIBLE (a service's), so that no box would be seen;
 // true where Windows cannot tell.
@@ -84,6 +97,12 @@ int messageBox(const char* text, const char* caption, unsigned int type);
 
 // getenv(name): the value, or null when the variable is not set.
 [[nodiscard]] const char* environmentValue(const char* name);
+
+// _putenv("name=value"): the variable for this process and every program it starts.
+void setEnvironmentValue(const char* name, const char* value);
+
+// GetSystemDirectoryA(size, buffer): true when the whole path fit buffer.
+[[nodiscard]] bool systemDirectory(char* buffer, unsigned long size);
 
 // IsDBCSLeadByte(byte): true when byte begins a double-byte character in the
 // ANSI code page, so that the byte after it is part of the same character.

@@ -1,6 +1,7 @@
 // The platform layer on Windows: each call forwarded as it stands.
 #include <windows.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -17,6 +18,8 @@ static_assert(BOX_CONFIRM == (MB_OKCANCEL | MB_ICONWARNING | MB_DEFBUTTON2));
 static_assert(ANSWER_OK == IDOK);
 static_assert(RESULT_FILE_NOT_FOUND == ERROR_FILE_NOT_FOUND);
 static_assert(RESULT_NO_MORE_FILES == ERROR_NO_MORE_FILES);
+static_assert(RESULT_ACCESS_DENIED == ERROR_ACCESS_DENIED);
+static_assert(RESULT_ALREADY_EXISTS == ERROR_ALREADY_EXISTS);
 static_assert(ATTRIBUTE_READONLY == FILE_ATTRIBUTE_READONLY);
 static_assert(ATTRIBUTE_HIDDEN == FILE_ATTRIBUTE_HIDDEN);
 static_assert(ATTRIBUTE_SYSTEM == FILE_ATTRIBUTE_SYSTEM);
@@ -67,6 +70,18 @@ bool runsRestricted() {
          tokenFact(TokenVirtualizationEnabled, TRUE);
 }
 
+bool runsInSessionZero() {
+  DWORD session = 0;
+  return ProcessIdToSessionId(GetCurrentProcessId(), &session) && session == 0;
+}
+
+unsigned windowsMajorVersion() { return LOBYTE(LOWORD(GetVersion())); }
+
+long createProcessMutex(const char* name) {
+  if (CreateMutexA(nullptr, FALSE, name) == nullptr) return static_cast<long>(GetLastError());
+  return GetLastError() == ERROR_ALREADY_EXISTS ? RESULT_ALREADY_EXISTS : RESULT_SUCCESS;
+}
+
 bool boxesCanBeSeen() {
   USEROBJECTFLAGS flags{};
   DWORD size = 0;
@@ -108,6 +123,19 @@ int messageBox(const char* text, const char* caption, unsigned int type) {
 }
 
 const char* environmentValue(const char* name) { return std::getenv(name); }
+
+void setEnvironmentValue(const char* name, const char* value) {
+  char assignment[1024];
+  if (std::snprintf(assignment, sizeof assignment, "%s=%s", name, value) <
+      static_cast<int>(sizeof assignment)) {
+    _putenv(assignment);
+  }
+}
+
+bool systemDirectory(char* buffer, unsigned long size) {
+  const UINT length = GetSystemDirectoryA(buffer, size);
+  return length != 0 && length < size;
+}
 
 bool isLeadByte(char byte) { return IsDBCSLeadByte(static_cast<BYTE>(byte)) != FALSE; }
 

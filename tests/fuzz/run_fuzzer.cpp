@@ -5,6 +5,7 @@
 // below catch any broken promise of the run.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -123,7 +124,21 @@ void script(FuzzedDataProvider& input, FakeWindows& fake) {
   }
   fake.restricted = !(input.ConsumeBool() || input.ConsumeBool());
   fake.boxesVisible = input.ConsumeBool() || input.ConsumeBool();
+  fake.sessionZero = !(input.ConsumeBool() || input.ConsumeBool());
+  fake.windowsMajor = input.PickValueInArray({5U, 6U, 10U});
+  fake.mutexResult = input.PickValueInArray({0L, 0L, 0L, 183L, 5L, 1450L});
   if (input.ConsumeBool()) fake.copySwitches = input.PickValueInArray({"/Y", "/y", "/-Y", ""});
+  if (!(input.ConsumeBool() || input.ConsumeBool())) {
+    addFile(input.PickValueInArray({"xcopy.bat", "XCOPY.EXE", "xcopy.txt", "xcopy.cmd\\"}));
+  }
+}
+
+// True when the current directory holds a file that cmd.exe would run for xcopy.
+bool xcopyPlanted() {
+  for (const char* name : {"xcopy.bat", "XCOPY.EXE"}) {
+    if (findFile(name) != nullptr) return true;
+  }
+  return false;
 }
 
 // True when text's last character is a backslash on the fake's code page: on 932
@@ -143,6 +158,12 @@ bool endsInBackslash(const string& text, unsigned int codePage) {
 void checkCommands(const FakeWindows& fake) {
   require(fake.commands.empty() || fake.commands.size() == 3, "all three commands or none");
   if (fake.commands.empty()) return;
+  const auto firstCopy = std::find_if(fake.calls.begin(), fake.calls.end(), [](const string& call) {
+    return call.rfind("system ", 0) == 0;
+  });
+  require(std::find(fake.calls.begin(), firstCopy, "putenv NoDefaultCurrentDirectoryInExePath=1") !=
+              firstCopy,
+          "the copies never look for xcopy in the current folder");
   for (const string& command : fake.commands) {
     require(command.size() <= LONGEST_COMMAND, "a command fits its buffer");
   }
@@ -176,7 +197,13 @@ void checkOutcome(const FakeWindows& fake, int status, const std::vector<int>& c
     require(levelWritten && fake.written.at("ServiceLevel") == string("2\0\0\0", 4),
             "status 0 means the level was recorded");
   }
-  require(fake.boxesVisible || fake.boxes.empty(), "no box where nobody can see one");
+  const bool seen = fake.boxesVisible && !(fake.sessionZero && fake.windowsMajor >= 6);
+  require(seen || fake.boxes.empty(), "no box where nobody can see one");
+  const bool anotherRun = fake.mutexResult == 183 || fake.mutexResult == 5;
+  const bool onlyBoxes = std::all_of(fake.calls.begin(), fake.calls.end(),
+                                     [](const string& call) { return call.rfind("box ", 0) == 0; });
+  require(!anotherRun || (status == 1 && onlyBoxes), "a second run reads and touches nothing");
+  require(!xcopyPlanted() || fake.commands.empty(), "no copy runs beside a planted xcopy");
   for (const FakeBox& box : fake.boxes) {
     require(box.caption == "Lumeric Server 4.5 Mendrel2", "every box has the caption");
   }

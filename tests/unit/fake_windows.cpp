@@ -86,9 +86,11 @@ std::string absolute(std::string path) {
   return path;
 }
 
+// The folder that holds path: "" for a drive's root, which keeps its backslash.
 std::string parentOf(const std::string& path) {
   const std::size_t slash = lastSeparator(path);
-  return slash == std::string::npos ? "" : path.substr(0, slash);
+  if (slash == std::string::npos || slash + 1 == path.size()) return "";
+  return path.substr(0, slash == 2 && path[1] == ':' ? 3 : slash);
 }
 
 std::string nameOf(const std::string& path) { return path.substr(lastSeparator(path) + 1); }
@@ -275,7 +277,28 @@ const char* environmentValue(const char* name) {
   const std::optional<std::string>* value = nullptr;
   if (strcasecmp(name, "QDXCOMP") == 0) value = &fake.compiler;
   if (strcasecmp(name, "COPYCMD") == 0) value = &fake.copySwitches;
-  return value != nullptr && *value ? (*value)->c_str() : nullptr;
+  if (value != nullptr) return *value ? (*value)->c_str() : nullptr;
+  const auto other = fake.environment.find(upper(name));
+  return other == fake.environment.end() ? nullptr : other->second.c_str();
+}
+
+void setEnvironmentValue(const char* name, const char* value) {
+  fake.calls.push_back("putenv " + std::string(name) + "=" + value);
+  fake.environment[upper(name)] = value;
+}
+
+bool systemDirectory(char* buffer, unsigned long size) {
+  std::snprintf(buffer, size, "%s", fake.systemDirectory.c_str());
+  return fake.systemDirectory.size() < size;
+}
+
+bool runsInSessionZero() { return fake.sessionZero; }
+
+unsigned windowsMajorVersion() { return fake.windowsMajor; }
+
+long createProcessMutex(const char* name) {
+  fake.mutexName = name;
+  return fake.mutexResult;
 }
 
 void restrictLibrarySearch() {}
@@ -326,7 +349,7 @@ bool fileFacts(const char* path, FileFacts* facts) {
 long findFirstFile(const char* pattern, SearchHandle* search, FoundFile* first) {
   std::string folder = pattern;
   if (folder.size() < 2 || folder.compare(folder.size() - 2, 2, "\\*") != 0) return FILE_NOT_FOUND;
-  folder.resize(folder.size() - 2);
+  folder.pop_back();
   const FakeFile* file = findFile(folder);
   *search = nullptr;
   if (file == nullptr || !file->isFolder) return PATH_NOT_FOUND;

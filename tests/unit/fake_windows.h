@@ -50,14 +50,20 @@ struct FakeWindows {
   bool volumeKnown = true;
   bool memoryExhausted = false;  // realloc gives null (the tests link with --wrap=realloc)
   bool restricted = false;       // a limited or virtualized token
-  bool boxesVisible = true;      // false in a session without a screen
+  bool boxesVisible = true;      // false on a window station without WSF_VISIBLE
+  bool sessionZero = false;      // the services' session
+  unsigned windowsMajor = 10;
+  long mutexResult = 0;                            // what creating the run's mutex gives
+  std::string mutexName;                           // the name it was created with
+  std::map<std::string, std::string> environment;  // other variables, by upper-case name
+  std::string systemDirectory = "C:\\Windows\\system32";
   std::optional<std::string> copySwitches;        // COPYCMD
   std::string standardError;                      // what the update wrote there
   std::function<void(FakeWindows&)> afterCopies;  // runs after the third command
 
   // What the update did, in order: "open <path> <access>", "query <name> <size>",
-  // "close <handle>", "box <type>", "getenv <name>", "system <line>",
-  // "set <name> type=<type> size=<size>".
+  // "close <handle>", "box <type>", "getenv <name>", "putenv <name>=<value>",
+  // "system <line>", "set <name> type=<type> size=<size>".
   std::vector<std::string> calls;
   std::vector<FakeBox> boxes;
   std::vector<std::string> commands;

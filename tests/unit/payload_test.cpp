@@ -205,7 +205,9 @@ void runTreeRows(const std::vector<TreeRow>& rows) {
     row.before(fake);
     fake.afterCopies = row.afterCopies;
     EXPECT_EQ(runUpdate(), row.status);
-    const bool shown = !row.message.empty() && fake.boxesVisible;
+    // Since Vista, nobody sees session 0.
+    const bool seen = fake.boxesVisible && !(fake.sessionZero && fake.windowsMajor >= 6);
+    const bool shown = !row.message.empty() && seen;
     EXPECT_EQ(fake.boxes.size(), shown ? 1u : 0u);
     if (shown && !fake.boxes.empty()) {
       EXPECT_EQ(fake.boxes[0].text, row.message);
@@ -234,7 +236,58 @@ TEST(PayloadChecks, WhatWouldStopTheUpdateHalfwayIsRefusedBeforeTheFirstCopy) {
     f.openWriteError = 5, f.currentDirectory = "\\\\s\\d";
   };
   const string cfg = dir + "common.dat", lib = dir + "MS60\\compiler.dat", n243(243, 'n');
+  const auto set = [](const char* variable, const char* value, Change more = NOTHING) {
+    return [=](FakeWindows& f) {
+      f.environment[variable] = value;
+      more(f);
+    };
+  };
+  const auto installDir = [](const string& path) {
+    return [=](FakeWindows& f) { f.values["InstallDir"] = path + '\0'; };
+  };
+  const auto mutex = [](long result) { return [=](FakeWindows& f) { f.mutexResult = result; }; };
   runTreeRows({
+      {"another run holds the mutex", mutex(183), {}, 1, expected::ANOTHER_RUN},
+      {"a mutex this run may not open", mutex(5), {}, 1, expected::ANOTHER_RUN},
+      {"a mutex that cannot be made", mutex(1450), {}, 0, ""},
+      {"%OS% in the installation directory",
+       set("OS", "Windows_NT", installDir("C:\\%OS%\\L")),
+       {},
+       1,
+       expected::INSTALL_DIR},
+      {"%OS:~0,3% in the installation directory",
+       set("OS", "Windows_NT", installDir("C:\\A%OS:~0,3%")),
+       {},
+       1,
+       expected::INSTALL_DIR},
+      {"a planted xcopy.bat", add("xcopy.bat"), {}, 1, expected::planted("C:\\dist\\xcopy.bat")},
+      {"a planted XCOPY.ps1 that PATHEXT runs",
+       set("PATHEXT", ".COM;.ps1", add("XCOPY.ps1")),
+       {},
+       1,
+       expected::planted("C:\\dist\\XCOPY.ps1")},
+      {"a planted xcopy.cmd at a drive's root",
+       [](FakeWindows& f) {
+         f.currentDirectory = "C:\\";
+         addFile("C:\\xcopy.cmd");
+       },
+       {},
+       1,
+       expected::planted("C:\\xcopy.cmd")},
+      {"an xcopy.txt runs nothing", add("xcopy.txt"), {}, 0, ""},
+      {"a file in one tree, the compiler's folder in the next",
+       add("Common\\MS60"),
+       {},
+       1,
+       expected::fileAndFolder(dir + "MS60")},
+      {"a folder in one tree, a file in a later one",
+       [](FakeWindows&) {
+         addFile("Common\\docs\\");
+         addFile("EN\\DOCS");
+       },
+       {},
+       1,
+       expected::fileAndFolder(dir + "DOCS")},
       {"a limited or virtualized token", restricted, {}, 1, expected::NO_RIGHTS},
       {"a read-only key, before a network path", keyReadOnly, {}, 1, expected::NO_RIGHTS},
       {"network path",
@@ -295,7 +348,16 @@ TEST(PayloadChecks, WhatWouldStopTheUpdateHalfwayIsRefusedBeforeTheFirstCopy) {
        {},
        1,
        expected::NO_MEMORY},
-      {"a file path of 255", add("EN\\n" + n243), {}, 1, expected::tooLong(dir + "n" + n243)},
+      {"a file path of 255",
+       add("MS60\\" + n243.substr(4)),
+       {},
+       1,
+       expected::tooLong(dir + "MS60\\" + n243.substr(4))},
+      {"a source path of 255",
+       add("Common\\" + n243.substr(3)),
+       {},
+       1,
+       expected::sourceTooLong("C:\\dist\\Common\\" + n243.substr(3))},
       {"a folder path of 248",
        add("Common\\" + n243.substr(6) + "\\"),
        {},
@@ -440,7 +502,41 @@ TEST(PayloadChecks, SessionWithoutAScreenAsksNothingAndSaysAllOnStandardError) {
       if (noCompiler) f.compiler.reset();
     };
   };
+  const auto sessionZero = [](unsigned windowsMajor, const char* level) {
+    return [=](FakeWindows& f) {
+      f.sessionZero = true;
+      f.windowsMajor = windowsMajor;
+      f.values["ServiceLevel"] = string(level) + '\0';
+    };
+  };
+  const auto twoTreesGive = [&](const char* path, Change more) {
+    return [=](FakeWindows& f) {
+      addFile(string("Common\\") + path);
+      addFile(string("EN\\") + path);
+      more(f);
+    };
+  };
   runTreeRows({
+      {"session 0 since Vista: the question is Cancel",
+       sessionZero(6, "2"),
+       {},
+       1,
+       expected::SAME_LEVEL},
+      {"session 0 before Vista is the console's: asked, and OK",
+       sessionZero(5, "2"),
+       {},
+       0,
+       expected::SAME_LEVEL},
+      {"two trees give one file, COPYCMD unset",
+       twoTreesGive("shared.dat", session(std::nullopt, false)),
+       {},
+       1,
+       expected::UNANSWERABLE},
+      {"two trees give one folder, COPYCMD unset",
+       twoTreesGive("shared\\", session(std::nullopt, false)),
+       {},
+       0,
+       ""},
       {"the level-2 question is Cancel", session("/Y", true, "2"), {}, 1, expected::SAME_LEVEL},
       {"an error", session(std::nullopt, false, "GA", true), {}, 1, expected::NO_COMPILER},
       {"nothing replaced, COPYCMD unset", session(std::nullopt, false), {}, 0, ""},

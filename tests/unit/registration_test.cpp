@@ -56,6 +56,7 @@ TEST_F(RegistrationTest, UsableValuesAreReadAsText) {
       {"backslash not doubled", {"C:\\Lumeric\\" + NUL}, "C:\\Lumeric\\", "EN", "GA"},
       {"forward slash gains a backslash", {"C:/Lumeric/" + NUL}, "C:/Lumeric/\\", "EN", "GA"},
       {"variables left unexpanded", {"C:\\%Name%\\L" + NUL}, "C:\\%Name%\\L\\", "EN", "GA"},
+      {"a lone percent sign", {"C:\\100%\\L" + NUL}, "C:\\100%\\L\\", "EN", "GA"},
       {"lower-case drive", {"d:\\L" + NUL}, "d:\\L\\", "EN", "GA"},
       {"UNC path", {"\\\\server\\share\\L" + NUL}, "\\\\server\\share\\L\\", "EN", "GA"},
       {"text ends at the first zero", {"C:\\A" + NUL + "junk" + NUL}, "C:\\A\\", "EN", "GA"},

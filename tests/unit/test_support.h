@@ -96,6 +96,28 @@ inline std::string inUse(const std::string& path) {
          "program that uses its files, then start setup.exe again." +
          CANNOT_CONTINUE;
 }
+inline std::string planted(const std::string& path) {
+  return "The file \"" + path +
+         "\" would run in place of Windows' xcopy. Delete it from the Mendrel2 distribution, or "
+         "use a fresh copy of the distribution, then start setup.exe again." +
+         CANNOT_CONTINUE;
+}
+inline std::string sourceTooLong(const std::string& path) {
+  return "The path \"" + path +
+         "\" in the Mendrel2 distribution is longer than Windows lets the copy read. Copy the "
+         "distribution to a folder with a shorter path, such as C:\\Mendrel2, then start "
+         "setup.exe again." +
+         CANNOT_CONTINUE;
+}
+inline std::string fileAndFolder(const std::string& path) {
+  return "The Mendrel2 distribution holds both a file and a folder for \"" + path +
+         "\". Check that the distribution is complete and unchanged, then start setup.exe again." +
+         CANNOT_CONTINUE;
+}
+inline const std::string ANOTHER_RUN =
+    "Another Mendrel2 installation is running on this computer. Wait until it has ended, then "
+    "start setup.exe again." +
+    CANNOT_CONTINUE;
 inline std::string noSpace(const std::string& path) {
   return "There is not enough free disk space for the Mendrel2 files in \"" + path + "\"." +
          CANNOT_CONTINUE;

@@ -1,6 +1,7 @@
 // The run as a whole: the order of every call into the platform.
 #include "installer/update_run.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,7 +14,8 @@ using std::string;
 class UpdateRunTest : public FakeWindowsTest {};
 
 // The read key is closed before the first copy and the level is written through
-// a handle of its own after the last.
+// a handle of its own after the last; the copies find cmd.exe through COMSPEC,
+// set to the system's where it is unset or empty.
 TEST_F(UpdateRunTest, CompleteRunCallsThePlatformInOrder) {
   const std::vector<string> readAndGate = {
       "open Software\\Kestrade\\Lumeric Server\\4.5 0x20019",
@@ -26,6 +28,9 @@ TEST_F(UpdateRunTest, CompleteRunCallsThePlatformInOrder) {
       "getenv QDXCOMP",
       "open Software\\Kestrade\\Lumeric Server\\4.5 0x20006",
       "close 2",
+      "getenv PATHEXT",
+      "putenv NoDefaultCurrentDirectoryInExePath=1",
+      "getenv COMSPEC",
       R"(system xcopy /E /I Common "C:\Lumeric\")",
       R"(system xcopy /E /I MS60 "C:\Lumeric\MS60")",
       R"(system xcopy /E /I EN "C:\Lumeric\")",
@@ -36,18 +41,25 @@ TEST_F(UpdateRunTest, CompleteRunCallsThePlatformInOrder) {
   const struct {
     const char* level;
     bool asks;
-  } rows[] = {{"GA", false}, {"2", true}};
+    std::optional<string> comspec;
+  } rows[] = {{"GA", false, std::nullopt}, {"2", true, "D:\\tcc\\tcc.exe"}, {"GA", false, ""}};
   for (const auto& row : rows) {
     SCOPED_TRACE(row.level);
     resetFakeWindows();
     registerProduct("C:\\Lumeric", "EN", row.level);
     fake.compiler = "MSVC";
+    if (row.comspec) fake.environment["COMSPEC"] = *row.comspec;
     std::vector<string> calls = readAndGate;
     if (row.asks) calls.push_back("box 0x131");
     calls.insert(calls.end(), closeAndDeploy.begin(), closeAndDeploy.end());
+    if (row.comspec.value_or("").empty()) {
+      calls.insert(calls.begin() + static_cast<long>(calls.size()) - 6,
+                   "putenv COMSPEC=C:\\Windows\\system32\\cmd.exe");
+    }
     EXPECT_EQ(runUpdate(), 0);
     EXPECT_EQ(fake.calls, calls);
     EXPECT_EQ(fake.written["ServiceLevel"], expected::LEVEL_BYTES);
+    EXPECT_EQ(fake.mutexName, "Global\\Lumeric Server 4.5 Mendrel2");
   }
 }
 
