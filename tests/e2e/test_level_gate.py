@@ -4,8 +4,8 @@ changed, as the user sees and answers it."""
 import shutil
 import unittest
 
-from wine_fixture import (HIGHER_LEVEL, LEVEL_2, MARKER_DLL, SAME_LEVEL, SETUP_EXE, BenchTest,
-                          tree)
+from wine_fixture import (ANOTHER_RUN, HIGHER_LEVEL, LEVEL_2, MARKER_DLL, SAME_LEVEL, SETUP_EXE,
+                          BenchTest, tree)
 
 
 class LevelGate(BenchTest):
@@ -61,6 +61,17 @@ class LevelGate(BenchTest):
                 self.bench.click(self.expect_box(question, buttons=("OK", "Cancel")), "OK")
                 self.assertEqual(run.wait(), 0)
                 self.assertEqual(self.bench.value("ServiceLevel"), LEVEL_2)
+
+    def test_second_run_stops_while_the_first_asks(self):
+        """As a retrying deployment tool would start it: unseen, while the user decides."""
+        self.prepare("2")
+        run = self.start()
+        self.expect_box(SAME_LEVEL, buttons=("OK", "Cancel"))
+        self.assertEqual(self.bench.run_unseen(self.dist, QDXCOMP="MSVC", COPYCMD="/Y"),
+                         ("1", ANOTHER_RUN + "\r\n"))
+        self.bench.press("Escape")
+        self.assertEqual(run.wait(), 1)
+        self.assert_unchanged()
 
     def test_question_that_cannot_be_shown_is_no_consent(self):
         self.prepare("2")

@@ -6,9 +6,10 @@ import contextlib
 import subprocess
 import unittest
 
-from wine_fixture import (CANNOT_ASK, CANNOT_REPLACE, EMULATED_I386, LEVEL_2, NO_COMPILER,
-                          NO_SOURCE, NOT_COPIED, PROTECTED, REG_SZ, SAME_LEVEL, SAMPLE_PAYLOAD,
-                          UPDATED_INSTALLATION, BenchTest, japanese_locale, tree)
+from wine_fixture import (CANNOT_ASK, CANNOT_REPLACE, EMULATED_I386, FILE_AND_FOLDER, LEVEL_2,
+                          NO_COMPILER, NO_SOURCE, NOT_COPIED, PLANTED, PROTECTED, REG_SZ, SAME_LEVEL,
+                          SAMPLE_PAYLOAD, UPDATED_INSTALLATION, BenchTest, japanese_locale, tree,
+                          windows_path)
 
 GA = (REG_SZ, b"GA\0")
 
@@ -45,8 +46,15 @@ class Payload(BenchTest):
 
     def test_refusal_before_the_first_copy_changes_nothing(self):
         dll = r"C:\Lumeric\bin\lumeric.dll"
+        # Run in place of xcopy, it would leave a trace.
+        planted = {"xcopy.bat": b"@echo planted> C:\\planted.txt\r\n"}
+        clash = {"Common/MS60": b"a file with the compiler folder's name"}
         rows = [
             ("the compiler's payload missing", "BCC", None, None, NO_SOURCE.format("BCC")),
+            ("an xcopy.bat planted in the distribution", "MSVC", None, planted,
+             PLANTED.format(windows_path(self.bench.scratch / "dist/xcopy.bat"))),
+            ("a file in Common where the compiler's folder goes", "MSVC", None, clash,
+             FILE_AND_FOLDER.format(r"C:\Lumeric\MS60")),
             ("started from the wrong folder", "MSVC", "scratch", None, NO_SOURCE.format("Common")),
             ("a destination held open by another process", "MSVC", None, "hold",
              CANNOT_REPLACE.format(dll)),
@@ -55,7 +63,7 @@ class Payload(BenchTest):
         ]
         for name, compiler, cwd, how, message in rows:
             with self.subTest(name):
-                self.prepare()
+                self.prepare(dict(SAMPLE_PAYLOAD, **how) if isinstance(how, dict) else None)
                 holder = self.bench.hold(dll) if how == "hold" else None
                 if how == "hide":
                     self.bench.hide(dll)
@@ -66,6 +74,7 @@ class Payload(BenchTest):
                 if holder:
                     holder.kill()
                 self.assert_unchanged()
+                self.assertFalse((self.bench.drive_c / "planted.txt").exists())
 
     def test_session_without_a_screen_ends_without_waiting(self):
         """As a deployment tool running as SYSTEM starts it: no box, the text on standard error."""
@@ -79,6 +88,15 @@ class Payload(BenchTest):
                          ("1", CANNOT_ASK + "\r\n"), "xcopy's question would wait unseen")
         self.assert_unchanged()
 
+        # xcopy would ask before the language's file replaces the one Common just wrote.
+        self.prepare(dict(SAMPLE_PAYLOAD, **{"EN/server.cfg": b"english cfg"}))
+        self.install = self.bench.installation({})
+        self.before = (self.bench.values(), tree(self.install))
+        self.assertEqual(self.bench.run_unseen(self.dist, QDXCOMP="MSVC"),
+                         ("1", CANNOT_ASK + "\r\n"), "two trees give one file")
+        self.assert_unchanged()
+
+        self.prepare()
         status, output = self.bench.run_unseen(self.dist, QDXCOMP="MSVC", COPYCMD="/Y")
         self.assertEqual(status, "0", output)
         self.assertEqual(tree(self.install), UPDATED_INSTALLATION)

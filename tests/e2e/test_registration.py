@@ -43,6 +43,7 @@ class Registration(BenchTest):
             ("directory of 260 characters", {"InstallDir": ("a" * 260).encode() + b"\0"}, {},
              INSTALL_DIR_FAILED),
             ("directory with a double quote", {"InstallDir": b'C:\\L" & x\0'}, {}, INSTALL_DIR_FAILED),
+            ("directory naming a set variable", {"InstallDir": b"C:\\L %OS%\0"}, {}, INSTALL_DIR_FAILED),
             ("language missing", {}, {"nlv": None}, LANGUAGE_FAILED),
             ("language with a command character", {"Installed NLV": b"EN&calc\0"}, {},
              LANGUAGE_FAILED),

@@ -32,7 +32,8 @@ REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD = 1, 2, 3, 4
 # natively and which reads the product's key in the 64-bit view; only what a
 # 32-bit program alone shows runs SETUP_EXE_32, with its copies in the 64-bit
 # cmd.exe (copies_in_64_bit_cmd). The probe is a 64-bit program everywhere.
-EMULATED_I386 = Path("/proc/sys/fs/binfmt_misc/qemu-i386").exists()
+QEMU_I386 = Path("/proc/sys/fs/binfmt_misc/qemu-i386")
+EMULATED_I386 = QEMU_I386.exists() and QEMU_I386.read_text().startswith("enabled")
 WINE64 = "/usr/lib/wine/wine64" if Path("/usr/lib/wine/wine64").exists() else "wine"
 SECONDS = 300 if EMULATED_I386 else 60  # bound of one wait for setup.exe
 
@@ -89,6 +90,13 @@ CANNOT_ASK = ("The copies would ask before replacing files, and nobody can answe
               "COPYCMD=/Y in the environment that starts setup.exe, then start it again." + CANNOT_CONTINUE)
 PROTECTED = ('The file "{}" cannot be replaced: it is read-only, hidden or a system file. Clear those '
              'attributes (attrib -r -h -s), then start setup.exe again.' + CANNOT_CONTINUE)
+PLANTED = ('The file "{}" would run in place of Windows\' xcopy. Delete it from the Mendrel2 '
+           'distribution, or use a fresh copy of the distribution, then start setup.exe again.'
+           + CANNOT_CONTINUE)
+FILE_AND_FOLDER = ('The Mendrel2 distribution holds both a file and a folder for "{}". Check that the '
+                   'distribution is complete and unchanged, then start setup.exe again.' + CANNOT_CONTINUE)
+ANOTHER_RUN = ("Another Mendrel2 installation is running on this computer. Wait until it has ended, "
+               "then start setup.exe again." + CANNOT_CONTINUE)
 NOT_COPIED = ('The Mendrel2 file "{}" was not copied into the installation.\n\n'
               "The Service Level has not been changed. Mendrel2 installation did not complete.")
 SAME_LEVEL = ("The existing Lumeric Server installation level is already Mendrel2.\n\n"
@@ -353,7 +361,7 @@ class Bench:
     def run_unseen(self, cwd, **variables):
         """setup.exe as a service starts it, on a window station that nobody sees:
         (its status, or "timeout", and what it wrote to standard error)."""
-        exe = "Z:" + str(SETUP_EXE).replace("/", "\\")
+        exe = windows_path(SETUP_EXE)
         status, output = run_bounded([WINE64, str(PROBE_EXE), "unseen", str(SECONDS * 1000), exe],
                                      self.env(**variables), cwd=cwd, timeout=SECONDS + 60)
         text, _, last = output.rstrip("\r\n").rpartition("\n")
@@ -415,6 +423,11 @@ class Bench:
     def screenshot(self, path):
         run_bounded(["import", "-display", self.display.name, "-window", "root", str(path)],
                     self.env(), timeout=30)
+
+
+def windows_path(path):
+    """path as Wine's programs name it: on the drive Z:, which is the Unix root."""
+    return "Z:" + str(path).replace("/", "\\")
 
 
 def tree(root):
