@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "installer/ansi_text.h"
+#include "installer/destination_facts.h"
 #include "installer/messages.h"
 #include "platform/platform.h"
 
@@ -92,10 +93,9 @@ unsigned long long roundedUp(unsigned long long bytes, unsigned long long cluste
 
 // A destination that exists must be of the item's kind and, for a file, have
 // none of the protecting attributes and open for writing.
-RunOutcome checkReplaceable(const PayloadItem& item, const char* destination,
-                            unsigned long long cluster, DestinationTally* tally) {
-  platform::FileFacts existing{0, 0, 0};
-  const bool exists = platform::fileFacts(destination, &existing);
+RunOutcome checkReplaceable(const PayloadItem& item, const char* destination, bool exists,
+                            const platform::FileFacts& existing, unsigned long long cluster,
+                            DestinationTally* tally) {
   if (exists && describesFolder(existing) != item.isFolder) {
     return stopRunNaming(IN_USE_MESSAGE, destination);
   }
@@ -117,9 +117,14 @@ RunOutcome checkDestinations(const char* installDir, const PayloadListing& listi
                              DestinationTally* tally) {
   unsigned long long freeBytes = 0, cluster = 0;
   const bool spaceKnown = platform::volumeSpace(installDir, &freeBytes, &cluster);
+  DestinationFacts destinations;
+  readDestinations(listing, &destinations);
   for (std::size_t i = 0; i < listing.count; ++i) {
     const PayloadItem& item = listing.items[i];
-    const RunOutcome outcome = checkReplaceable(item, listing.destinationOf(item), cluster, tally);
+    platform::FileFacts existing{0, 0, 0};
+    const bool exists = factsAtDestination(listing, destinations, i, &existing);
+    const RunOutcome outcome =
+        checkReplaceable(item, listing.destinationOf(item), exists, existing, cluster, tally);
     if (outcome.stop) return outcome;
   }
   if (spaceKnown && tally->bytesAdded > freeBytes) {
@@ -159,9 +164,8 @@ RunOutcome checkReplacingNeedsNoAnswer(const Session& session, bool replacesFile
   return stopRun(UNANSWERABLE_MESSAGE);
 }
 
-bool isInPlace(const PayloadListing& listing, const PayloadItem& item) {
-  platform::FileFacts facts;
-  if (!platform::fileFacts(listing.destinationOf(item), &facts)) return false;
+bool isInPlace(const PayloadItem& item, bool exists, const platform::FileFacts& facts) {
+  if (!exists) return false;
   if (describesFolder(facts) || item.isFolder) return describesFolder(facts) == item.isFolder;
   const unsigned long long apart = facts.writeTime > item.writeTime
                                        ? facts.writeTime - item.writeTime
@@ -200,9 +204,13 @@ RunOutcome checkUpdateCanComplete(const char* installDir, const PayloadTrees& tr
 }
 
 RunOutcome checkEveryItemInPlace(const PayloadListing& listing) {
+  DestinationFacts destinations;
+  readDestinations(listing, &destinations);
   for (std::size_t i = 0; i < listing.count; ++i) {
     const PayloadItem& item = listing.items[i];
-    if (!isInPlace(listing, item)) {
+    platform::FileFacts facts{0, 0, 0};
+    const bool exists = factsAtDestination(listing, destinations, i, &facts);
+    if (!isInPlace(item, exists, facts)) {
       return stopRunNaming(NOT_COPIED_MESSAGE, listing.destinationOf(item), EXIT_INCOMPLETE);
     }
   }

@@ -339,6 +339,7 @@ bool currentDirectory(char* buffer, unsigned long size) {
 }
 
 bool fileFacts(const char* path, FileFacts* facts) {
+  fake.calls.push_back("facts " + std::string(path));
   const FakeFile* file = findFile(path);
   if (file == nullptr) return false;
   *facts = factsOf(*file);
@@ -347,6 +348,7 @@ bool fileFacts(const char* path, FileFacts* facts) {
 
 // Like FindFirstFileA on "folder\*": "." and ".." first, then the folder's entries.
 long findFirstFile(const char* pattern, SearchHandle* search, FoundFile* first) {
+  fake.calls.push_back("find " + std::string(pattern));
   std::string folder = pattern;
   if (folder.size() < 2 || folder.compare(folder.size() - 2, 2, "\\*") != 0) return FILE_NOT_FOUND;
   folder.pop_back();

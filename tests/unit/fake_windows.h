@@ -63,7 +63,7 @@ struct FakeWindows {
 
   // What the update did, in order: "open <path> <access>", "query <name> <size>",
   // "close <handle>", "box <type>", "getenv <name>", "putenv <name>=<value>",
-  // "system <line>", "set <name> type=<type> size=<size>".
+  // "facts <path>", "find <pattern>", "system <line>", "set <name> type=<type> size=<size>".
   std::vector<std::string> calls;
   std::vector<FakeBox> boxes;
   std::vector<std::string> commands;

@@ -373,6 +373,14 @@ TEST(PayloadChecks, WhatWouldStopTheUpdateHalfwayIsRefusedBeforeTheFirstCopy) {
        {},
        1,
        expected::inUse(dir + "MS60\\compiler.dat")},
+      {"a locked file in a destination folder that cannot be listed",
+       [&](FakeWindows& f) {
+         lock(lib)(f);
+         findFile(dir + "MS60")->unreadable = true;
+       },
+       {},
+       1,
+       expected::inUse(lib)},
       {"a folder where the payload has a file",
        [&](FakeWindows&) { addFile(dir + "common.dat\\"); },
        {},
