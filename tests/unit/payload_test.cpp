@@ -232,59 +232,34 @@ TEST(PayloadChecks, WhatWouldStopTheUpdateHalfwayIsRefusedBeforeTheFirstCopy) {
     };
   };
   const Change restricted = [](FakeWindows& f) { f.restricted = true; };
+  const Change unlisted = [](FakeWindows&) { findFile("C:\\Lumeric\\MS60")->unreadable = true; };
   const Change keyReadOnly = [](FakeWindows& f) {
     f.openWriteError = 5, f.currentDirectory = "\\\\s\\d";
   };
   const string cfg = dir + "common.dat", lib = dir + "MS60\\compiler.dat", n243(243, 'n');
-  const auto set = [](const char* variable, const char* value, Change more = NOTHING) {
-    return [=](FakeWindows& f) {
-      f.environment[variable] = value;
-      more(f);
-    };
-  };
-  const auto installDir = [](const string& path) {
-    return [=](FakeWindows& f) { f.values["InstallDir"] = path + '\0'; };
+  const string n239 = "MS60\\" + n243.substr(4), c240 = "Common\\" + n243.substr(3);
+  const auto both = [](Change a, Change b) { return [=](FakeWindows& f) { a(f), b(f); }; };
+  const Change os = [](FakeWindows& f) { f.environment["OS"] = "Windows_NT"; };
+  const Change ps1 = [](FakeWindows& f) { f.environment["PATHEXT"] = ".COM;.ps1"; };
+  const Change atRoot = [](FakeWindows& f) { f.currentDirectory = "C:\\"; };
+  const auto dirValue = [](string path) {
+    return [=](FakeWindows& f) { f.values["InstallDir"] = path; };
   };
   const auto mutex = [](long result) { return [=](FakeWindows& f) { f.mutexResult = result; }; };
+  const string here = "C:\\dist\\", dirs = "Common\\docs\\";
   runTreeRows({
       {"another run holds the mutex", mutex(183), {}, 1, expected::ANOTHER_RUN},
       {"a mutex this run may not open", mutex(5), {}, 1, expected::ANOTHER_RUN},
       {"a mutex that cannot be made", mutex(1450), {}, 0, ""},
-      {"%OS% in the installation directory",
-       set("OS", "Windows_NT", installDir("C:\\%OS%\\L")),
-       {},
-       1,
-       expected::INSTALL_DIR},
-      {"%OS:~0,3% in the installation directory",
-       set("OS", "Windows_NT", installDir("C:\\A%OS:~0,3%")),
-       {},
-       1,
-       expected::INSTALL_DIR},
-      {"a planted xcopy.bat", add("xcopy.bat"), {}, 1, expected::planted("C:\\dist\\xcopy.bat")},
-      {"a planted XCOPY.ps1 that PATHEXT runs",
-       set("PATHEXT", ".COM;.ps1", add("XCOPY.ps1")),
-       {},
-       1,
-       expected::planted("C:\\dist\\XCOPY.ps1")},
-      {"a planted xcopy.cmd at a drive's root",
-       [](FakeWindows& f) {
-         f.currentDirectory = "C:\\";
-         addFile("C:\\xcopy.cmd");
-       },
-       {},
-       1,
-       expected::planted("C:\\xcopy.cmd")},
+      {"%OS% in InstallDir", both(os, dirValue("C:\\%OS%\\L")), {}, 1, expected::INSTALL_DIR},
+      {"%OS:~0,3%", both(os, dirValue("C:\\%OS:~0,3%")), {}, 1, expected::INSTALL_DIR},
+      {"planted xcopy.bat", add("xcopy.bat"), {}, 1, expected::planted(here + "xcopy.bat")},
+      {"XCOPY.ps1", both(ps1, add("XCOPY.ps1")), {}, 1, expected::planted(here + "XCOPY.ps1")},
+      {"at a root", both(atRoot, add("C:\\xcopy.cmd")), {}, 1, expected::planted("C:\\xcopy.cmd")},
       {"an xcopy.txt runs nothing", add("xcopy.txt"), {}, 0, ""},
-      {"a file in one tree, the compiler's folder in the next",
-       add("Common\\MS60"),
-       {},
-       1,
-       expected::fileAndFolder(dir + "MS60")},
-      {"a folder in one tree, a file in a later one",
-       [](FakeWindows&) {
-         addFile("Common\\docs\\");
-         addFile("EN\\DOCS");
-       },
+      {"file, folder", add("Common\\MS60"), {}, 1, expected::fileAndFolder(dir + "MS60")},
+      {"folder, file",
+       both(add(dirs), add("EN\\DOCS")),
        {},
        1,
        expected::fileAndFolder(dir + "DOCS")},
@@ -348,16 +323,8 @@ TEST(PayloadChecks, WhatWouldStopTheUpdateHalfwayIsRefusedBeforeTheFirstCopy) {
        {},
        1,
        expected::NO_MEMORY},
-      {"a file path of 255",
-       add("MS60\\" + n243.substr(4)),
-       {},
-       1,
-       expected::tooLong(dir + "MS60\\" + n243.substr(4))},
-      {"a source path of 255",
-       add("Common\\" + n243.substr(3)),
-       {},
-       1,
-       expected::sourceTooLong("C:\\dist\\Common\\" + n243.substr(3))},
+      {"a file path of 255", add(n239), {}, 1, expected::tooLong(dir + n239)},
+      {"source path of 255", add(c240), {}, 1, expected::sourceTooLong("C:\\dist\\" + c240)},
       {"a folder path of 248",
        add("Common\\" + n243.substr(6) + "\\"),
        {},
@@ -373,14 +340,7 @@ TEST(PayloadChecks, WhatWouldStopTheUpdateHalfwayIsRefusedBeforeTheFirstCopy) {
        {},
        1,
        expected::inUse(dir + "MS60\\compiler.dat")},
-      {"a locked file in a destination folder that cannot be listed",
-       [&](FakeWindows& f) {
-         lock(lib)(f);
-         findFile(dir + "MS60")->unreadable = true;
-       },
-       {},
-       1,
-       expected::inUse(lib)},
+      {"locked, in an unlisted folder", both(lock(lib), unlisted), {}, 1, expected::inUse(lib)},
       {"a folder where the payload has a file",
        [&](FakeWindows&) { addFile(dir + "common.dat\\"); },
        {},
@@ -510,41 +470,23 @@ TEST(PayloadChecks, SessionWithoutAScreenAsksNothingAndSaysAllOnStandardError) {
       if (noCompiler) f.compiler.reset();
     };
   };
-  const auto sessionZero = [](unsigned windowsMajor, const char* level) {
+  const auto sessionZero = [](unsigned windowsMajor) {
     return [=](FakeWindows& f) {
-      f.sessionZero = true;
-      f.windowsMajor = windowsMajor;
-      f.values["ServiceLevel"] = string(level) + '\0';
+      f.sessionZero = true, f.windowsMajor = windowsMajor;
+      f.values["ServiceLevel"] = string("2") + '\0';
     };
   };
-  const auto twoTreesGive = [&](const char* path, Change more) {
+  const auto twoTreesGive = [&](const string& path) {
     return [=](FakeWindows& f) {
-      addFile(string("Common\\") + path);
-      addFile(string("EN\\") + path);
-      more(f);
+      addFile("Common\\" + path), addFile("EN\\" + path);
+      session(std::nullopt, false)(f);
     };
   };
   runTreeRows({
-      {"session 0 since Vista: the question is Cancel",
-       sessionZero(6, "2"),
-       {},
-       1,
-       expected::SAME_LEVEL},
-      {"session 0 before Vista is the console's: asked, and OK",
-       sessionZero(5, "2"),
-       {},
-       0,
-       expected::SAME_LEVEL},
-      {"two trees give one file, COPYCMD unset",
-       twoTreesGive("shared.dat", session(std::nullopt, false)),
-       {},
-       1,
-       expected::UNANSWERABLE},
-      {"two trees give one folder, COPYCMD unset",
-       twoTreesGive("shared\\", session(std::nullopt, false)),
-       {},
-       0,
-       ""},
+      {"session 0 since Vista: no box, Cancel", sessionZero(6), {}, 1, expected::SAME_LEVEL},
+      {"session 0 before Vista: asked, OK", sessionZero(5), {}, 0, expected::SAME_LEVEL},
+      {"two trees give a file", twoTreesGive("shared.dat"), {}, 1, expected::UNANSWERABLE},
+      {"two trees give a folder", twoTreesGive("shared\\"), {}, 0, ""},
       {"the level-2 question is Cancel", session("/Y", true, "2"), {}, 1, expected::SAME_LEVEL},
       {"an error", session(std::nullopt, false, "GA", true), {}, 1, expected::NO_COMPILER},
       {"nothing replaced, COPYCMD unset", session(std::nullopt, false), {}, 0, ""},
