@@ -43,6 +43,14 @@ bool endsInBackslash(const char* text) {
   return last != nullptr && last[0] == '\\' && last[1] == '\0';
 }
 
+std::size_t lastSeparator(const char* text) {
+  std::size_t at = 0;
+  for (const char* c = text; *c != '\0'; c = nextCharacter(c)) {
+    if (*c == '\\') at = static_cast<std::size_t>(c - text);
+  }
+  return at;
+}
+
 bool holdsControlCharacterOrAnyOf(const char* text, const char* refused) {
   for (const char* c = text; *c != '\0'; c = nextCharacter(c)) {
     const bool singleByte = nextCharacter(c) == c + 1;

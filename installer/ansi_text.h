@@ -19,5 +19,8 @@
 // True when the last character of text is a backslash of its own.
 [[nodiscard]] bool endsInBackslash(const char* text);
 
+// Where the last backslash of text that is a character of its own stands; 0 when none does.
+[[nodiscard]] std::size_t lastSeparator(const char* text);
+
 // True when a single-byte character of text is a control character or one of refused.
 [[nodiscard]] bool holdsControlCharacterOrAnyOf(const char* text, const char* refused);

@@ -164,20 +164,13 @@ struct Lister {
 // Marks each item that a later tree's item of the same destination replaces;
 // gives the first item, in copy order, of a kind other than the one it replaces
 // (a file over a folder or a folder over a file), or count when there is none.
-std::size_t markReplaced(PayloadListing* listing, const char* keys, std::size_t* order,
+std::size_t markReplaced(PayloadListing* listing, const SortedDestinations& sorted,
                          bool* replaced) {
-  const std::size_t count = listing->count;
   const PayloadItem* items = listing->items;
-  auto keyOf = [&](std::size_t i) { return keys + items[i].destination; };
-  for (std::size_t i = 0; i < count; ++i) order[i] = i;
-  std::sort(order, order + count, [&](std::size_t a, std::size_t b) {
-    const int compared = std::strcmp(keyOf(a), keyOf(b));
-    return compared < 0 || (compared == 0 && a < b);
-  });
-  std::size_t otherKind = count;
-  for (std::size_t i = 0; i + 1 < count; ++i) {
-    const std::size_t earlier = order[i], later = order[i + 1];
-    if (std::strcmp(keyOf(earlier), keyOf(later)) != 0) continue;
+  std::size_t otherKind = listing->count;
+  for (std::size_t i = 0; i + 1 < listing->count; ++i) {
+    const std::size_t earlier = sorted.order[i], later = sorted.order[i + 1];
+    if (sorted.compare(earlier, later) != 0) continue;
     replaced[earlier] = true;
     if (items[earlier].isFolder != items[later].isFolder) otherKind = std::min(otherKind, later);
     if (!items[earlier].isFolder && !items[later].isFolder) listing->replacesOwnFiles = true;
@@ -187,34 +180,67 @@ std::size_t markReplaced(PayloadListing* listing, const char* keys, std::size_t*
 
 // Where two trees give one destination, the later copy's item is the one that
 // lands, and a file that replaces a file makes xcopy ask; xcopy cannot put a
-// file where a folder is, or a folder where a file is. Destinations are
-// compared in upper case, as Windows compares names.
+// file where a folder is, or a folder where a file is.
 RunOutcome keepLastOfEachDestination(PayloadListing* listing) {
   const std::size_t count = listing->count;
-  auto* keys = static_cast<char*>(std::malloc(listing->textSize + 1));
-  auto* order = static_cast<std::size_t*>(std::malloc((count + 1) * sizeof(std::size_t)));
+  const SortedDestinations sorted(*listing);
   auto* replaced = static_cast<bool*>(std::calloc(count + 1, sizeof(bool)));
-  RunOutcome outcome = stopRun(NO_MEMORY_MESSAGE);
-  if (keys != nullptr && order != nullptr && replaced != nullptr) {
-    std::memcpy(keys, listing->text, listing->textSize);
-    platform::upperCase(keys, static_cast<unsigned long>(listing->textSize));
-    const std::size_t otherKind = markReplaced(listing, keys, order, replaced);
-    outcome = otherKind < count ? stopRunNaming(FILE_AND_FOLDER_MESSAGE,
-                                                listing->destinationOf(listing->items[otherKind]))
-                                : GO_ON;
-    std::size_t kept = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-      if (!replaced[i]) listing->items[kept++] = listing->items[i];
-    }
-    listing->count = kept;
+  if (!sorted.holdsAll() || replaced == nullptr) {
+    std::free(replaced);
+    return stopRun(NO_MEMORY_MESSAGE);
   }
-  std::free(keys);
-  std::free(order);
+  const std::size_t otherKind = markReplaced(listing, sorted, replaced);
+  const RunOutcome outcome = otherKind < count
+                                 ? stopRunNaming(FILE_AND_FOLDER_MESSAGE,
+                                                 listing->destinationOf(listing->items[otherKind]))
+                                 : GO_ON;
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (!replaced[i]) listing->items[kept++] = listing->items[i];
+  }
+  listing->count = kept;
   std::free(replaced);
   return outcome;
 }
 
 }  // namespace
+
+SortedDestinations::SortedDestinations(const PayloadListing& sortedListing)
+    : listing(sortedListing) {
+  const std::size_t count = listing.count;
+  keys = static_cast<char*>(std::malloc(listing.textSize + 1));
+  folderLength = static_cast<std::size_t*>(std::malloc((count + 1) * sizeof(std::size_t)));
+  auto* sorted = static_cast<std::size_t*>(std::malloc((count + 1) * sizeof(std::size_t)));
+  if (keys == nullptr || folderLength == nullptr || sorted == nullptr) {
+    std::free(sorted);
+    return;
+  }
+  std::memcpy(keys, listing.text, listing.textSize);
+  platform::upperCase(keys, static_cast<unsigned long>(listing.textSize));
+  for (std::size_t i = 0; i < count; ++i) {
+    folderLength[i] = lastSeparator(key(i));
+    sorted[i] = i;
+  }
+  std::sort(sorted, sorted + count, [&](std::size_t a, std::size_t b) {
+    const int compared = compare(a, b);
+    return compared < 0 || (compared == 0 && a < b);
+  });
+  order = sorted;
+}
+
+SortedDestinations::~SortedDestinations() {
+  std::free(keys);
+  std::free(folderLength);
+  std::free(order);
+}
+
+int SortedDestinations::compare(std::size_t i, const char* folder, std::size_t length,
+                                const char* other) const {
+  const int folders = std::memcmp(key(i), folder, std::min(folderLength[i], length));
+  if (folders != 0) return folders;
+  if (folderLength[i] != length) return folderLength[i] < length ? -1 : 1;
+  return std::strcmp(name(i), other);
+}
 
 PayloadListing::~PayloadListing() {
   std::free(items);

@@ -31,6 +31,32 @@ struct PayloadListing {
   }
 };
 
+// The destinations of a listing as Windows compares them, in upper case, each
+// split at its last separator into folder and name, and the items sorted by
+// folder, then name, then copy order. Holds nothing when memory ran out.
+struct SortedDestinations {
+  const PayloadListing& listing;
+  char* keys = nullptr;
+  std::size_t* folderLength = nullptr;  // per item
+  std::size_t* order = nullptr;         // item numbers in sorted order
+
+  explicit SortedDestinations(const PayloadListing& sortedListing);
+  SortedDestinations(const SortedDestinations&) = delete;
+  SortedDestinations& operator=(const SortedDestinations&) = delete;
+  ~SortedDestinations();
+
+  [[nodiscard]] bool holdsAll() const { return order != nullptr; }
+  [[nodiscard]] const char* key(std::size_t i) const { return keys + listing.items[i].destination; }
+  [[nodiscard]] const char* name(std::size_t i) const { return key(i) + folderLength[i] + 1; }
+  // Below, at or above zero as item i's folder and name sort before, with or
+  // after folder (of length characters' bytes) and other.
+  [[nodiscard]] int compare(std::size_t i, const char* folder, std::size_t length,
+                            const char* other) const;
+  [[nodiscard]] int compare(std::size_t i, std::size_t j) const {
+    return compare(i, key(j), folderLength[j], name(j));
+  }
+};
+
 // Lists the trees, found in sourceRoot (the current directory ending in a
 // backslash, or empty where it is unknown), in the order of their copies below
 // installDir, as xcopy /E without /H copies them: empty folders included,
