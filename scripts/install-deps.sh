@@ -21,7 +21,9 @@ done
 export DEBIAN_FRONTEND=noninteractive
 if [ ${#missing[@]} -gt 0 ] || [ -n "${need_update:-}" ]; then
   echo "Installing: ${missing[*]}"
-  apt-get update -qq
+  # A mirror caught mid-sync fails one index; the install below still says
+  # whether what is needed could be had.
+  apt-get update -qq || echo "apt-get update reported errors; installing from the indexes it has"
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
