@@ -58,3 +58,9 @@ bool holdsControlCharacterOrAnyOf(const char* text, const char* refused) {
   }
   return false;
 }
+
+bool isFullPath(const char* path) {
+  const bool driveLetter = (path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z');
+  const bool onDrive = driveLetter && path[1] == ':' && (path[2] == '\\' || path[2] == '/');
+  return onDrive || (path[0] == '\\' && path[1] == '\\');
+}

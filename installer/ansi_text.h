@@ -22,5 +22,9 @@
 // Where the last backslash of text that is a character of its own stands; 0 when none does.
 [[nodiscard]] std::size_t lastSeparator(const char* text);
 
+// True when path is a drive letter, a colon and a separator, or begins with two
+// backslashes (a UNC path): a path that does not depend on the current folder or drive.
+[[nodiscard]] bool isFullPath(const char* path);
+
 // True when a single-byte character of text is a control character or one of refused.
 [[nodiscard]] bool holdsControlCharacterOrAnyOf(const char* text, const char* refused);

@@ -37,6 +37,9 @@ inline constexpr int EXIT_UPDATED = 0;
 inline constexpr int EXIT_UNCHANGED = 1;  // nothing was copied or written
 inline constexpr int EXIT_INCOMPLETE =
     2;  // the installation was touched, the update is not complete
+// Windows Installer's "another installation is in progress", which deployment
+// tools retry; nothing was copied or written.
+inline constexpr int EXIT_RETRY = 1618;
 
 // What a stage gives the run: go on, or stop with the exit status and the
 // text for the error box (empty: stop without a message).

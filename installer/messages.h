@@ -37,6 +37,10 @@ inline constexpr char HIGHER_LEVEL_QUESTION[] =
     ".\n\nIf you continue with this installation, your product may "
     "become unstable due to mismatched levels of code.\n\nClick cancel to exit or OK to continue.";
 
+// Written to standard error after a question that no box can show.
+inline constexpr char UNANSWERED_NOTE[] =
+    "Nobody can answer this question here, so setup.exe took it as Cancel.";
+
 // The compiler named in the environment.
 inline constexpr char NO_COMPILER_MESSAGE[] =
     "The QDXCOMP environment variable, which names the compiler in use, is not "
@@ -55,6 +59,9 @@ inline constexpr char NETWORK_PATH_MESSAGE[] =
     " files from a "
     "network path. Copy the distribution to a local drive, or map a drive letter to its share, "
     "and start setup.exe from there." CANNOT_CONTINUE;
+inline constexpr char AUTORUN_MESSAGE[] =
+    "The command interpreter would run the command in \"%s\" before each copy. Remove that "
+    "registry value while you apply " UPDATE ", then start setup.exe again." CANNOT_CONTINUE;
 inline constexpr char PLANTED_MESSAGE[] =
     "The file \"%s\" would run in place of Windows' xcopy. Delete it from the " UPDATE
     " distribution, or use a fresh copy of the distribution, then start setup.exe "
@@ -97,6 +104,10 @@ inline constexpr char IN_USE_MESSAGE[] =
     "read-only. Stop " PRODUCT
     " and every program that uses its files, then start setup.exe "
     "again." CANNOT_CONTINUE;
+inline constexpr char KIND_IN_THE_WAY_MESSAGE[] =
+    "The installation holds a folder where " UPDATE
+    " has the file \"%s\", or a file where it has a folder. Move it out of the installation "
+    "directory, then start setup.exe again." CANNOT_CONTINUE;
 inline constexpr char NO_SPACE_MESSAGE[] =
     "There is not enough free disk space for the " UPDATE " files in \"%s\"." CANNOT_CONTINUE;
 inline constexpr char UNANSWERABLE_MESSAGE[] =

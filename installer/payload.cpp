@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "installer/ansi_text.h"
 #include "installer/copy_commands.h"
+#include "installer/interpreter_settings.h"
 #include "installer/messages.h"
 #include "installer/update_checks.h"
 #include "platform/platform.h"
@@ -27,16 +29,22 @@ bool runCopy(const char* command) {
   return status == 0 || status == 1;
 }
 
+// The C library's system starts COMSPEC; where that cannot start, it looks for
+// cmd.exe in the current folder first.
+bool isUsableInterpreter(const char* path) {
+  platform::FileFacts facts;
+  return path != nullptr && isFullPath(path) && platform::fileFacts(path, &facts) &&
+         !platform::describesFolder(facts);
+}
+
 // Nothing from the distribution may run: cmd.exe looks for xcopy in the current
-// folder before PATH unless the variable is defined (Vista and later), and the
-// C library's system looks for cmd.exe there when COMSPEC is unset. Setting
+// folder before PATH unless the variable is defined (Vista and later). Setting
 // either to nothing would remove it.
 void keepCopiesToSystemPrograms() {
   platform::setEnvironmentValue(NO_CURRENT_FOLDER_SEARCH_VARIABLE, "1");
-  const char* interpreter = platform::environmentValue(INTERPRETER_VARIABLE);
   char folder[LONG_VALUE_SIZE];  // GetSystemDirectory gives at most MAX_PATH
   ComposedText systemInterpreter;
-  if ((interpreter != nullptr && interpreter[0] != '\0') ||
+  if (isUsableInterpreter(platform::environmentValue(INTERPRETER_VARIABLE)) ||
       !platform::systemDirectory(folder, sizeof folder)) {
     return;
   }
@@ -58,11 +66,12 @@ bool runCopies(const PayloadTrees& trees, const char* installDir) {
 
 }  // namespace
 
-RunOutcome findCompilerDir(const char* installDir, const char** compilerDir) {
+RunOutcome findCompilerDir(const char* installDir, bool delayedExpansion,
+                           const char** compilerDir) {
   const char* compiler = platform::environmentValue(COMPILER_VARIABLE);
   if (compiler == nullptr || compiler[0] == '\0') return stopRun(NO_COMPILER_MESSAGE);
   *compilerDir = compilerDirFor(compiler);
-  if (!isPlainFolderName(*compilerDir) ||
+  if (!isPlainFolderName(*compilerDir) || expandsExclamationMark(*compilerDir, delayedExpansion) ||
       !commandFits(PayloadTree{*compilerDir, *compilerDir}, installDir)) {
     return stopRun(BAD_COMPILER_MESSAGE);
   }

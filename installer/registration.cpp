@@ -6,6 +6,7 @@
 
 #include "installer/ansi_text.h"
 #include "installer/copy_commands.h"
+#include "installer/interpreter_settings.h"
 #include "installer/messages.h"
 
 namespace {
@@ -21,7 +22,9 @@ constexpr unsigned char RECORDED_LEVEL[LEVEL_SIZE] = {'0' + UPDATE_LEVEL, 0, 0, 
 bool readString(platform::KeyHandle key, const char* name, char* buffer, unsigned long size) {
   unsigned long count = size;
   auto* bytes = reinterpret_cast<unsigned char*>(buffer);
-  if (platform::queryValue(key, name, bytes, &count) != platform::RESULT_SUCCESS) return false;
+  if (platform::queryValue(key, name, nullptr, bytes, &count) != platform::RESULT_SUCCESS) {
+    return false;
+  }
   if (count > size) return false;  // claims more than it may have written
   if (std::memchr(buffer, '\0', count) != nullptr) return true;
   if (count == size) return false;
@@ -34,38 +37,23 @@ bool readString(platform::KeyHandle key, const char* name, char (&buffer)[N]) {
   return readString(key, name, buffer, N);
 }
 
-// A drive letter, a colon and a separator, or two backslashes (a UNC path).
-// Anything else lands wherever the current folder or drive happens to be.
-bool isFullPath(const char* path) {
-  const bool driveLetter = (path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z');
-  const bool onDrive = driveLetter && path[1] == ':' && (path[2] == '\\' || path[2] == '/');
-  return onDrive || (path[0] == '\\' && path[1] == '\\');
-}
-
-// True when cmd.exe would replace part of text by a variable's value: %NAME%,
-// or %NAME:...%, where NAME is set. It does so inside quotes too. Neither % nor
-// : is ever a trail byte, so the bytes can be searched as they stand.
-bool namesSetVariable(const char* text) {
-  for (const char* open = std::strchr(text, '%'); open != nullptr;) {
-    const char* close = std::strchr(open + 1, '%');
-    if (close == nullptr) return false;
-    const std::size_t length = std::strcspn(open + 1, ":%");
-    ComposedText name;
-    (void)std::snprintf(name, sizeof name, "%.*s", static_cast<int>(length), open + 1);
-    if (length > 0 && platform::environmentValue(name) != nullptr) return true;
-    open = close;
-  }
-  return false;
+// True when cmd.exe could put something else in place of part of text, even
+// inside quotes: %NAME% takes a variable's value, and cmd.exe fills in
+// variables that no environment holds (%CD%, %DATE%, %=C:%). % is never a trail byte.
+bool holdsTwoPercentSigns(const char* text) {
+  const char* first = std::strchr(text, '%');
+  return first != nullptr && std::strchr(first + 1, '%') != nullptr;
 }
 
 // Every copy lands below installDir, so it must be a full path that ends in a
 // backslash. A control character or a double quote would end the quoted
 // destination early, a backslash after a lone lead byte would become its trail
 // byte, and a variable's value would send the copies elsewhere.
-bool makeInstallDir(char (&installDir)[LONG_VALUE_SIZE]) {
+bool makeInstallDir(char (&installDir)[LONG_VALUE_SIZE], bool delayedExpansion) {
   const std::size_t length = std::strlen(installDir);
   if (!isFullPath(installDir) || holdsControlCharacterOrAnyOf(installDir, "\"") ||
-      endsInLoneLeadByte(installDir) || namesSetVariable(installDir)) {
+      endsInLoneLeadByte(installDir) || holdsTwoPercentSigns(installDir) ||
+      expandsExclamationMark(installDir, delayedExpansion)) {
     return false;
   }
   if (endsInBackslash(installDir)) return true;
@@ -77,8 +65,9 @@ bool makeInstallDir(char (&installDir)[LONG_VALUE_SIZE]) {
 
 // The language names a payload directory that goes unquoted to the command
 // interpreter; empty, the copy would take the installation for its source.
-bool isUsableLanguage(const InstallRecord& record) {
+bool isUsableLanguage(const InstallRecord& record, bool delayedExpansion) {
   return record.installedNlv[0] != '\0' && isPlainFolderName(record.installedNlv) &&
+         !expandsExclamationMark(record.installedNlv, delayedExpansion) &&
          commandFits(PayloadTree{record.installedNlv, ""}, record.installDir);
 }
 
@@ -91,17 +80,21 @@ void composeKeyPath(ComposedText& keyPath) {
 }
 
 RunOutcome openKeyForReading(const char* keyPath, platform::KeyHandle* key) {
-  if (platform::openMachineKey(keyPath, platform::ACCESS_READ, key) != platform::RESULT_SUCCESS) {
+  if (platform::openKey(platform::Root::machine, keyPath, platform::ACCESS_READ, key) !=
+      platform::RESULT_SUCCESS) {
     return stopRun(NOT_INSTALLED_MESSAGE);
   }
   return GO_ON;
 }
 
-RunOutcome readInstallRecord(platform::KeyHandle key, InstallRecord* record) {
-  if (!readString(key, "InstallDir", record->installDir) || !makeInstallDir(record->installDir)) {
+RunOutcome readInstallRecord(platform::KeyHandle key, bool delayedExpansion,
+                             InstallRecord* record) {
+  if (!readString(key, "InstallDir", record->installDir) ||
+      !makeInstallDir(record->installDir, delayedExpansion)) {
     return stopRun(INSTALL_DIR_MESSAGE);
   }
-  if (!readString(key, "Installed NLV", record->installedNlv) || !isUsableLanguage(*record)) {
+  if (!readString(key, "Installed NLV", record->installedNlv) ||
+      !isUsableLanguage(*record, delayedExpansion)) {
     return stopRun(LANGUAGE_MESSAGE);
   }
   if (!readString(key, "ServiceLevel", record->serviceLevel)) return stopRun(LEVEL_MESSAGE);
@@ -110,7 +103,8 @@ RunOutcome readInstallRecord(platform::KeyHandle key, InstallRecord* record) {
 
 bool keyOpensForWriting(const char* keyPath) {
   platform::KeyHandle key = nullptr;
-  if (platform::openMachineKey(keyPath, platform::ACCESS_WRITE, &key) != platform::RESULT_SUCCESS) {
+  if (platform::openKey(platform::Root::machine, keyPath, platform::ACCESS_WRITE, &key) !=
+      platform::RESULT_SUCCESS) {
     return false;
   }
   platform::closeKey(key);
@@ -119,7 +113,8 @@ bool keyOpensForWriting(const char* keyPath) {
 
 RunOutcome recordUpdateLevel(const char* keyPath) {
   platform::KeyHandle key = nullptr;
-  if (platform::openMachineKey(keyPath, platform::ACCESS_WRITE, &key) != platform::RESULT_SUCCESS) {
+  if (platform::openKey(platform::Root::machine, keyPath, platform::ACCESS_WRITE, &key) !=
+      platform::RESULT_SUCCESS) {
     return stopRun(RECORD_FAILED_MESSAGE, EXIT_INCOMPLETE);
   }
   const long result = platform::setValue(key, "ServiceLevel", platform::TYPE_STRING, RECORDED_LEVEL,

@@ -6,6 +6,7 @@
 
 #include "installer/ansi_text.h"
 #include "installer/destination_facts.h"
+#include "installer/interpreter_settings.h"
 #include "installer/messages.h"
 #include "platform/platform.h"
 
@@ -61,8 +62,8 @@ bool runsAsXcopy(const platform::FoundFile& found, const char* extensions) {
 RunOutcome checkNoXcopyPlanted(const char* sourceRoot) {
   const char* listed = platform::environmentValue(EXTENSIONS_VARIABLE);
   ComposedText extensions, pattern;
-  (void)std::snprintf(extensions, sizeof extensions, ";%s;",
-                      listed != nullptr ? listed : DEFAULT_EXTENSIONS);
+  const bool isSet = listed != nullptr && listed[0] != '\0';  // cmd.exe takes empty as unset
+  (void)std::snprintf(extensions, sizeof extensions, ";%s;", isSet ? listed : DEFAULT_EXTENSIONS);
   platform::upperCase(extensions, static_cast<unsigned long>(std::strlen(extensions)));
   (void)std::snprintf(pattern, sizeof pattern, "%s*", sourceRoot);
   platform::SearchHandle search = nullptr;
@@ -97,7 +98,7 @@ RunOutcome checkReplaceable(const PayloadItem& item, const char* destination, bo
                             const platform::FileFacts& existing, unsigned long long cluster,
                             DestinationTally* tally) {
   if (exists && describesFolder(existing) != item.isFolder) {
-    return stopRunNaming(IN_USE_MESSAGE, destination);
+    return stopRunNaming(KIND_IN_THE_WAY_MESSAGE, destination);
   }
   if (item.isFolder) return GO_ON;
   if (exists && (existing.attributes & PROTECTING_ATTRIBUTES) != 0) {
@@ -192,6 +193,8 @@ RunOutcome checkUpdateCanComplete(const char* installDir, const PayloadTrees& tr
   RunOutcome outcome = checkNotOnNetworkPath(sourceRoot);
   if (outcome.stop) return outcome;
   outcome = checkNoXcopyPlanted(sourceRoot);
+  if (outcome.stop) return outcome;
+  outcome = checkNoAutoRun();
   if (outcome.stop) return outcome;
   outcome = checkFoldersExist(installDir, trees);
   if (outcome.stop) return outcome;

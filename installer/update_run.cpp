@@ -1,6 +1,7 @@
 // The run of the update: its stages in order.
 #include "installer/update_run.h"
 
+#include "installer/interpreter_settings.h"
 #include "installer/level_gate.h"
 #include "installer/message_boxes.h"
 #include "installer/messages.h"
@@ -20,11 +21,11 @@ int endRun(const RunOutcome& outcome, const Session& session) {
 }
 
 // A second run would ask its own question and copy over the first one's files.
-// A mutex that this process may not open exists all the same.
+// Only a mutex made now proves that no other run holds the name: one that this
+// process may not open, or another kind of object under the name, may be another's.
 RunOutcome claimTheOnlyRun() {
-  const long result = platform::createProcessMutex(RUN_MUTEX_NAME);
-  if (result == platform::RESULT_ALREADY_EXISTS || result == platform::RESULT_ACCESS_DENIED) {
-    return stopRun(ANOTHER_RUN_MESSAGE);
+  if (platform::createProcessMutex(RUN_MUTEX_NAME) != platform::RESULT_SUCCESS) {
+    return stopRun(ANOTHER_RUN_MESSAGE, EXIT_RETRY);
   }
   return GO_ON;
 }
@@ -53,7 +54,12 @@ int runUpdate() {
   if (outcome.stop) return endRun(outcome, session);
 
   InstallRecord record;
-  outcome = readInstallRecord(key, &record);
+  const bool delayedExpansion = delayedExpansionIsOn();
+  outcome = readInstallRecord(key, delayedExpansion, &record);
+  if (outcome.stop) return endRun(outcome, session);
+
+  // Before the question, so that nobody is asked for an update that they may not make.
+  outcome = checkRights(keyPath);
   if (outcome.stop) return endRun(outcome, session);
 
   outcome = passLevelGate(record.serviceLevel, session);
@@ -61,10 +67,7 @@ int runUpdate() {
 
   platform::closeKey(key);
   const char* compilerDir = nullptr;
-  outcome = findCompilerDir(record.installDir, &compilerDir);
-  if (outcome.stop) return endRun(outcome, session);
-
-  outcome = checkRights(keyPath);
+  outcome = findCompilerDir(record.installDir, delayedExpansion, &compilerDir);
   if (outcome.stop) return endRun(outcome, session);
 
   outcome = deployPayload(record, compilerDir, session);

@@ -16,6 +16,8 @@ inline constexpr long RESULT_SUCCESS = 0;               // ERROR_SUCCESS
 inline constexpr unsigned long ACCESS_READ = 0x20019;   // KEY_READ
 inline constexpr unsigned long ACCESS_WRITE = 0x20006;  // KEY_WRITE
 inline constexpr unsigned long TYPE_STRING = 1;         // REG_SZ
+inline constexpr unsigned long TYPE_EXPANDABLE = 2;     // REG_EXPAND_SZ
+inline constexpr unsigned long TYPE_NUMBER = 4;         // REG_DWORD
 inline constexpr unsigned int BOX_ERROR = 0x10;         // MB_ICONERROR
 inline constexpr unsigned int BOX_CONFIRM = 0x131;  // MB_OKCANCEL | MB_ICONWARNING | MB_DEFBUTTON2
 inline constexpr int ANSWER_OK = 1;                 // IDOK
@@ -24,10 +26,17 @@ inline constexpr long RESULT_PATH_NOT_FOUND = 3;    // ERROR_PATH_NOT_FOUND
 inline constexpr long RESULT_NO_MORE_FILES = 18;    // ERROR_NO_MORE_FILES
 inline constexpr long RESULT_ACCESS_DENIED = 5;     // ERROR_ACCESS_DENIED
 inline constexpr long RESULT_ALREADY_EXISTS = 183;  // ERROR_ALREADY_EXISTS
+inline constexpr long RESULT_MORE_DATA = 234;       // ERROR_MORE_DATA
 inline constexpr unsigned long ATTRIBUTE_READONLY = 0x1;  // FILE_ATTRIBUTE_READONLY
 inline constexpr unsigned long ATTRIBUTE_HIDDEN = 0x2;    // FILE_ATTRIBUTE_HIDDEN
 inline constexpr unsigned long ATTRIBUTE_SYSTEM = 0x4;    // FILE_ATTRIBUTE_SYSTEM
 inline constexpr unsigned long ATTRIBUTE_FOLDER = 0x10;   // FILE_ATTRIBUTE_DIRECTORY
+
+// The registry's roots that the update reads below.
+enum class Root {
+  machine,  // HKEY_LOCAL_MACHINE
+  user,     // HKEY_CURRENT_USER
+};
 
 // What the file system tells of a file or a folder.
 struct FileFacts {
@@ -61,8 +70,9 @@ void restrictLibrarySearch();
 // run; false where Windows cannot tell.
 [[nodiscard]] bool runsInSessionZero();
 
-// GetVersion(): the major version of Windows (5 for XP, 6 or more from Vista on).
-[[nodiscard]] unsigned windowsMajorVersion();
+// WTSGetActiveConsoleSessionId(): the session attached to the physical console;
+// 0xFFFFFFFF while none is.
+[[nodiscard]] unsigned long consoleSession();
 
 // CreateMutexA(null, FALSE, name), the handle kept until the process ends: 0,
 // RESULT_ALREADY_EXISTS when the mutex existed, or the error code.
@@ -77,13 +87,14 @@ void restrictLibrarySearch();
 // process has no standard error.
 void writeStandardError(const char* text);
 
-// RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, access): 0 with *key set, or the error code.
-[[nodiscard]] long openMachineKey(const char* path, unsigned long access, KeyHandle* key);
+// RegOpenKeyExA(root, path, 0, access): 0 with *key set, or the error code.
+[[nodiscard]] long openKey(Root root, const char* path, unsigned long access, KeyHandle* key);
 
-// RegQueryValueExA(key, name, null, null, data, size): *size holds the buffer's
-// size on entry and the data's size on return; 0, or the error code.
-[[nodiscard]] long queryValue(KeyHandle key, const char* name, unsigned char* data,
-                              unsigned long* size);
+// RegQueryValueExA(key, name, null, type, data, size): *type (where type is not
+// null) set to the value's type, *size holding the buffer's size on entry and
+// the data's size on return; 0, or the error code.
+[[nodiscard]] long queryValue(KeyHandle key, const char* name, unsigned long* type,
+                              unsigned char* data, unsigned long* size);
 
 // RegSetValueExA(key, name, 0, type, data, size): 0, or the error code.
 [[nodiscard]] long setValue(KeyHandle key, const char* name, unsigned long type,

@@ -13,6 +13,8 @@ static_assert(RESULT_SUCCESS == ERROR_SUCCESS);
 static_assert(ACCESS_READ == KEY_READ);
 static_assert(ACCESS_WRITE == KEY_WRITE);
 static_assert(TYPE_STRING == REG_SZ);
+static_assert(TYPE_EXPANDABLE == REG_EXPAND_SZ);
+static_assert(TYPE_NUMBER == REG_DWORD);
 static_assert(BOX_ERROR == MB_ICONERROR);
 static_assert(BOX_CONFIRM == (MB_OKCANCEL | MB_ICONWARNING | MB_DEFBUTTON2));
 static_assert(ANSWER_OK == IDOK);
@@ -21,6 +23,7 @@ static_assert(RESULT_NO_MORE_FILES == ERROR_NO_MORE_FILES);
 static_assert(RESULT_PATH_NOT_FOUND == ERROR_PATH_NOT_FOUND);
 static_assert(RESULT_ACCESS_DENIED == ERROR_ACCESS_DENIED);
 static_assert(RESULT_ALREADY_EXISTS == ERROR_ALREADY_EXISTS);
+static_assert(RESULT_MORE_DATA == ERROR_MORE_DATA);
 static_assert(ATTRIBUTE_READONLY == FILE_ATTRIBUTE_READONLY);
 static_assert(ATTRIBUTE_HIDDEN == FILE_ATTRIBUTE_HIDDEN);
 static_assert(ATTRIBUTE_SYSTEM == FILE_ATTRIBUTE_SYSTEM);
@@ -76,7 +79,7 @@ bool runsInSessionZero() {
   return ProcessIdToSessionId(GetCurrentProcessId(), &session) && session == 0;
 }
 
-unsigned windowsMajorVersion() { return LOBYTE(LOWORD(GetVersion())); }
+unsigned long consoleSession() { return WTSGetActiveConsoleSessionId(); }
 
 long createProcessMutex(const char* name) {
   if (CreateMutexA(nullptr, FALSE, name) == nullptr) return static_cast<long>(GetLastError());
@@ -101,15 +104,17 @@ void writeStandardError(const char* text) {
   WriteFile(output, "\r\n", 2, &written, nullptr);
 }
 
-long openMachineKey(const char* path, unsigned long access, KeyHandle* key) {
+long openKey(Root root, const char* path, unsigned long access, KeyHandle* key) {
   HKEY handle = nullptr;
-  const LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, access, &handle);
+  const HKEY rootKey = root == Root::user ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+  const LONG result = RegOpenKeyExA(rootKey, path, 0, access, &handle);
   *key = reinterpret_cast<KeyHandle>(handle);
   return result;
 }
 
-long queryValue(KeyHandle key, const char* name, unsigned char* data, unsigned long* size) {
-  return RegQueryValueExA(reinterpret_cast<HKEY>(key), name, nullptr, nullptr, data, size);
+long queryValue(KeyHandle key, const char* name, unsigned long* type, unsigned char* data,
+                unsigned long* size) {
+  return RegQueryValueExA(reinterpret_cast<HKEY>(key), name, nullptr, type, data, size);
 }
 
 long setValue(KeyHandle key, const char* name, unsigned long type, const unsigned char* data,

@@ -125,8 +125,19 @@ void script(FuzzedDataProvider& input, FakeWindows& fake) {
   fake.restricted = !(input.ConsumeBool() || input.ConsumeBool());
   fake.boxesVisible = input.ConsumeBool() || input.ConsumeBool();
   fake.sessionZero = !(input.ConsumeBool() || input.ConsumeBool());
-  fake.windowsMajor = input.PickValueInArray({5U, 6U, 10U});
-  fake.mutexResult = input.PickValueInArray({0L, 0L, 0L, 183L, 5L, 1450L});
+  fake.consoleSession = input.PickValueInArray({0UL, 1UL, 0xFFFFFFFFUL});
+  fake.mutexResult = input.PickValueInArray({0L, 0L, 0L, 183L, 5L, 6L, 1450L});
+  for (const char* root : {"HKEY_LOCAL_MACHINE", "HKEY_CURRENT_USER"}) {
+    const string key = string(root) + "\\Software\\Microsoft\\Command Processor\\";
+    if (!(input.ConsumeBool() || input.ConsumeBool())) {
+      fake.registry[key + "AutoRun"] = {input.PickValueInArray({1UL, 2UL, 4UL}),
+                                        input.PickValueInArray({"", "  ", "cd \\"}) + string(1, 0)};
+    }
+    if (input.ConsumeBool()) {
+      fake.registry[key + "DelayedExpansion"] = {4UL,
+                                                 string(1, input.ConsumeBool()) + string(3, 0)};
+    }
+  }
   if (input.ConsumeBool()) fake.copySwitches = input.PickValueInArray({"/Y", "/y", "/-Y", ""});
   if (!(input.ConsumeBool() || input.ConsumeBool())) {
     addFile(input.PickValueInArray({"xcopy.bat", "XCOPY.EXE", "xcopy.txt", "xcopy.cmd\\"}));
@@ -156,8 +167,24 @@ void checkCommands(const FakeWindows& fake) {
   require(std::find(fake.calls.begin(), firstCopy, "putenv NoDefaultCurrentDirectoryInExePath=1") !=
               firstCopy,
           "the copies never look for xcopy in the current folder");
+  const auto runsCommand = [&](const char* root) {
+    const auto value =
+        fake.registry.find(string(root) + "\\Software\\Microsoft\\Command Processor\\AutoRun");
+    return value != fake.registry.end() && value->second.type != 4 && value->second.bytes[0] == 'c';
+  };
+  require(!runsCommand("HKEY_LOCAL_MACHINE") && !runsCommand("HKEY_CURRENT_USER"),
+          "no copy runs where the interpreter would run a command of its own");
+  const auto delayed = [&](const char* root) {
+    const auto value = fake.registry.find(
+        string(root) + "\\Software\\Microsoft\\Command Processor\\DelayedExpansion");
+    return value == fake.registry.end() ? -1 : value->second.bytes[0];
+  };
+  const int user = delayed("HKEY_CURRENT_USER");
+  const bool expands = user == 1 || (user == -1 && delayed("HKEY_LOCAL_MACHINE") == 1);
   for (const string& command : fake.commands) {
     require(command.size() <= LONGEST_COMMAND, "a command fits its buffer");
+    require(!expands || command.find('!') == string::npos, "no ! where delayed expansion is on");
+    require(std::count(command.begin(), command.end(), '%') < 2, "no two % in a command");
   }
   string destination = text(fake, "InstallDir");
   if (!endsInBackslash(destination, fake.codePage)) destination += '\\';
@@ -177,8 +204,8 @@ void checkOutcome(const FakeWindows& fake, int status, const std::vector<int>& c
   bool allCopied = fake.commands.size() == 3;
   for (const int result : commandResults) allCopied = allCopied && (result == 0 || result == 1);
   require(!levelWritten || allCopied, "the level is written only when every copy succeeded");
-  require(status == 0 || status == 1 || status == 2, "status is 0, 1 or 2");
-  if (status == 1) require(!touchedInstallation(), "status 1 changes nothing");
+  require(status == 0 || status == 1 || status == 2 || status == 1618, "status is 0, 1, 2 or 1618");
+  if (status == 1 || status == 1618) require(!touchedInstallation(), "a refusal changes nothing");
   require(status == 0 || !levelWritten, "a written level means status 0");
   if (status == 0) {
     for (const PayloadFile& file : payload) {
@@ -189,12 +216,12 @@ void checkOutcome(const FakeWindows& fake, int status, const std::vector<int>& c
     require(levelWritten && fake.written.at("ServiceLevel") == string("2\0\0\0", 4),
             "status 0 means the level was recorded");
   }
-  const bool seen = fake.boxesVisible && !(fake.sessionZero && fake.windowsMajor >= 6);
+  const bool seen = fake.boxesVisible && !(fake.sessionZero && fake.consoleSession != 0);
   require(seen || fake.boxes.empty(), "no box where nobody can see one");
-  const bool anotherRun = fake.mutexResult == 183 || fake.mutexResult == 5;
   const bool onlyBoxes = std::all_of(fake.calls.begin(), fake.calls.end(),
                                      [](const string& call) { return call.rfind("box ", 0) == 0; });
-  require(!anotherRun || (status == 1 && onlyBoxes), "a second run reads and touches nothing");
+  require(fake.mutexResult == 0 || (status == 1618 && onlyBoxes),
+          "a second run reads and touches nothing");
   const bool planted = findFile("xcopy.bat") != nullptr || findFile("XCOPY.EXE") != nullptr;
   require(!planted || fake.commands.empty(), "no copy runs beside a planted xcopy");
   for (const FakeBox& box : fake.boxes) {

@@ -13,6 +13,8 @@ bool isLeadByte(char byte);
 
 namespace {
 
+using std::string;
+
 constexpr long FILE_NOT_FOUND = 2;
 constexpr long PATH_NOT_FOUND = 3;
 constexpr long ACCESS_DENIED = 5;
@@ -187,6 +189,10 @@ extern "C" void* __real_realloc(void* block, std::size_t size);
 extern "C" void* __wrap_realloc(void* block, std::size_t size) {
   return fake.memoryExhausted ? nullptr : __real_realloc(block, size);
 }
+extern "C" void* __real_calloc(std::size_t count, std::size_t size);
+extern "C" void* __wrap_calloc(std::size_t count, std::size_t size) {
+  return fake.memoryExhausted ? nullptr : __real_calloc(count, size);
+}
 
 void resetFakeWindows() {
   fake = FakeWindows{};
@@ -218,12 +224,21 @@ bool touchedInstallation() {
 
 namespace platform {
 
-long openMachineKey(const char* path, unsigned long access, KeyHandle* key) {
-  fake.calls.push_back("open " + std::string(path) + " " + hex(access));
+// The product's key answers as scripted; any other exists where a value is below it.
+long openKey(Root root, const char* path, unsigned long access, KeyHandle* key) {
+  const bool user = root == Root::user;
+  const std::string name = (user ? "HKEY_CURRENT_USER\\" : "HKEY_LOCAL_MACHINE\\") + string(path);
+  fake.calls.push_back("open " + (user ? name : string(path)) + " " + hex(access));
   *key = nullptr;
-  if (!fake.keyExists || std::strcmp(path, PRODUCT_KEY) != 0) return FILE_NOT_FOUND;
-  const long error = access == ACCESS_WRITE ? fake.openWriteError : fake.openReadError;
+  const bool product = !user && std::strcmp(path, PRODUCT_KEY) == 0;
+  const auto below = fake.registry.lower_bound(name + "\\");
+  const bool other = below != fake.registry.end() && below->first.rfind(name + "\\", 0) == 0;
+  if (product ? !fake.keyExists : !other) return FILE_NOT_FOUND;
+  const long error = !product                 ? 0
+                     : access == ACCESS_WRITE ? fake.openWriteError
+                                              : fake.openReadError;
   if (error != 0) return error;
+  fake.handleKey.push_back(product ? "" : name);
   fake.handleAccess.push_back(access);
   fake.handleOpen.push_back(true);
   *key = reinterpret_cast<KeyHandle>(static_cast<std::uintptr_t>(fake.handleOpen.size()));
@@ -232,13 +247,19 @@ long openMachineKey(const char* path, unsigned long access, KeyHandle* key) {
 
 // Like the registry: never writes more than *size bytes, leaves what follows
 // the data as it was (here: scribbled), and says how large the data is.
-long queryValue(KeyHandle key, const char* name, unsigned char* data, unsigned long* size) {
-  fake.calls.push_back("query " + std::string(name) + " " + std::to_string(*size));
+long queryValue(KeyHandle key, const char* name, unsigned long* type, unsigned char* data,
+                unsigned long* size) {
+  fake.calls.push_back("query " + string(name) + " " + std::to_string(*size));
   std::memset(data, SCRIBBLE, *size);
   if (!allows(key, ACCESS_READ)) return INVALID_HANDLE;
-  const auto value = fake.values.find(name);
-  if (value == fake.values.end()) return FILE_NOT_FOUND;
-  const std::string& bytes = value->second;
+  const string& keyName = fake.handleKey[openIndex(key) - 1];
+  const auto product = fake.values.find(name);
+  const auto other = fake.registry.find(keyName + "\\" + name);
+  if (keyName.empty() ? product == fake.values.end() : other == fake.registry.end()) {
+    return FILE_NOT_FOUND;
+  }
+  const string& bytes = keyName.empty() ? product->second : other->second.bytes;
+  if (type != nullptr) *type = keyName.empty() ? TYPE_STRING : other->second.type;
   const bool fits = bytes.size() <= *size;
   *size = static_cast<unsigned long>(bytes.size());
   if (!fits) return MORE_DATA;
@@ -294,7 +315,7 @@ bool systemDirectory(char* buffer, unsigned long size) {
 
 bool runsInSessionZero() { return fake.sessionZero; }
 
-unsigned windowsMajorVersion() { return fake.windowsMajor; }
+unsigned long consoleSession() { return fake.consoleSession; }
 
 long createProcessMutex(const char* name) {
   fake.mutexName = name;
@@ -383,6 +404,7 @@ bool canOpenForWriting(const char* path) {
 }
 
 bool volumeSpace(const char*, unsigned long long* freeBytes, unsigned long long* clusterBytes) {
+  if (fake.memoryRunsOutAtDestinations) fake.memoryExhausted = true;
   *freeBytes = fake.freeBytes;
   *clusterBytes = fake.clusterBytes;
   return fake.volumeKnown;

@@ -11,6 +11,12 @@
 
 inline constexpr char PRODUCT_KEY[] = "Software\\Kestrade\\Lumeric Server\\4.5";
 
+// A value of a key other than the product's.
+struct FakeValue {
+  unsigned long type;
+  std::string bytes;
+};
+
 struct FakeBox {
   std::string text;
   std::string caption;
@@ -35,10 +41,12 @@ struct FakeWindows {
   long openWriteError = 0;  // likewise for writing
   long setError = 0;
   std::map<std::string, std::string> values;  // value name to its raw data bytes
-  std::vector<int> answers;                   // box results in turn; IDOK once they run out
-  std::optional<std::string> compiler;        // QDXCOMP
-  std::vector<int> commandResults;            // system() results in turn; 0 once they run out
-  unsigned int codePage = 1252;  // or 932, whose lead bytes are 0x81-0x9F and 0xE0-0xFC
+  // Every other key's values, by full name ("HKEY_CURRENT_USER\\Software\\...\\AutoRun").
+  std::map<std::string, FakeValue> registry;
+  std::vector<int> answers;             // box results in turn; IDOK once they run out
+  std::optional<std::string> compiler;  // QDXCOMP
+  std::vector<int> commandResults;      // system() results in turn; 0 once they run out
+  unsigned int codePage = 1252;         // or 932, whose lead bytes are 0x81-0x9F and 0xE0-0xFC
 
   // The file system, keyed by the upper-cased full path. A command
   // "xcopy /E /I S "D"" copies as Wine's xcopy does (passing over hidden and
@@ -48,11 +56,12 @@ struct FakeWindows {
   unsigned long long freeBytes = 1ULL << 40;
   unsigned long long clusterBytes = 4096;
   bool volumeKnown = true;
-  bool memoryExhausted = false;  // realloc gives null (the tests link with --wrap=realloc)
-  bool restricted = false;       // a limited or virtualized token
-  bool boxesVisible = true;      // false on a window station without WSF_VISIBLE
-  bool sessionZero = false;      // the services' session
-  unsigned windowsMajor = 10;
+  bool memoryExhausted = false;  // realloc and calloc give null (the tests link with --wrap)
+  bool memoryRunsOutAtDestinations = false;        // exhausted from the volume's space on
+  bool restricted = false;                         // a limited or virtualized token
+  bool boxesVisible = true;                        // false on a window station without WSF_VISIBLE
+  bool sessionZero = false;                        // the services' session
+  unsigned long consoleSession = 1;                // 0 on XP and Server 2003
   long mutexResult = 0;                            // what creating the run's mutex gives
   std::string mutexName;                           // the name it was created with
   std::map<std::string, std::string> environment;  // other variables, by upper-case name
@@ -69,9 +78,10 @@ struct FakeWindows {
   std::vector<std::string> commands;
   std::map<std::string, std::string> written;  // value name to the bytes set
 
-  // Handles handed out, indexed from 1: the access each was opened with, and
-  // whether it is still open.
+  // Handles handed out, indexed from 1: the access each was opened with, the
+  // key's full name for keys other than the product's, and whether it is still open.
   std::vector<unsigned long> handleAccess;
+  std::vector<std::string> handleKey;
   std::vector<bool> handleOpen;
 };
 

@@ -205,17 +205,20 @@ void runTreeRows(const std::vector<TreeRow>& rows) {
     row.before(fake);
     fake.afterCopies = row.afterCopies;
     EXPECT_EQ(runUpdate(), row.status);
-    // Since Vista, nobody sees session 0.
-    const bool seen = fake.boxesVisible && !(fake.sessionZero && fake.windowsMajor >= 6);
+    // Where a console session is, nobody sees session 0.
+    const bool seen = fake.boxesVisible && !(fake.sessionZero && fake.consoleSession != 0);
     const bool shown = !row.message.empty() && seen;
     EXPECT_EQ(fake.boxes.size(), shown ? 1u : 0u);
     if (shown && !fake.boxes.empty()) {
       EXPECT_EQ(fake.boxes[0].text, row.message);
     }
-    EXPECT_EQ(fake.standardError, row.message.empty() ? "" : row.message + "\r\n");
-    EXPECT_EQ(fake.commands.size(), row.status == 1 ? 0u : 3u);
+    const string unanswered =
+        row.message == expected::SAME_LEVEL && !seen ? expected::UNANSWERED + "\r\n" : "";
+    EXPECT_EQ(fake.standardError, row.message.empty() ? "" : row.message + "\r\n" + unanswered);
+    const bool unchanged = row.status == 1 || row.status == 1618;
+    EXPECT_EQ(fake.commands.size(), unchanged ? 0u : 3u);
     EXPECT_EQ(fake.written.count("ServiceLevel"), row.status == 0 ? 1u : 0u);
-    EXPECT_EQ(touchedInstallation(), row.status != 1);
+    EXPECT_EQ(touchedInstallation(), !unchanged);
   }
 }
 
@@ -243,20 +246,95 @@ TEST(PayloadChecks, WhatWouldStopTheUpdateHalfwayIsRefusedBeforeTheFirstCopy) {
   const Change ps1 = [](FakeWindows& f) { f.environment["PATHEXT"] = ".COM;.ps1"; };
   const Change atRoot = [](FakeWindows& f) { f.currentDirectory = "C:\\"; };
   const auto dirValue = [](string path) {
-    return [=](FakeWindows& f) { f.values["InstallDir"] = path; };
+    return [=](FakeWindows& f) {
+      f.values["InstallDir"] = path;
+      addFile(path + "\\");
+    };
   };
   const auto mutex = [](long result) { return [=](FakeWindows& f) { f.mutexResult = result; }; };
   const string here = "C:\\dist\\", dirs = "Common\\docs\\";
+  const string HKLM = "HKEY_LOCAL_MACHINE", HKCU = "HKEY_CURRENT_USER";
+  const auto env = [](string name, string value) {
+    return [=](FakeWindows& f) { f.environment[name] = value; };
+  };
+  const auto processorValue = [](string root, string name, unsigned long type, string bytes) {
+    return [=](FakeWindows& f) {
+      f.registry[root + "\\Software\\Microsoft\\Command Processor\\" + name] = {type, bytes};
+    };
+  };
+  const auto autoRun = [&](string root, unsigned long type, string text) {
+    return processorValue(root, "AutoRun", type, text + '\0');
+  };
+  const auto delayed = [&](string root, char on) {
+    return processorValue(root, "DelayedExpansion", 4, string(1, on) + string(3, '\0'));
+  };
+  const auto nlv = [](string name) {
+    return [=](FakeWindows& f) {
+      f.values["Installed NLV"] = name + '\0';
+      addFile(name + "\\language.dat");
+    };
+  };
+  const auto compiler = [](string name) {
+    return [=](FakeWindows& f) {
+      f.compiler = name;
+      addFile(name + "\\compiler.dat");
+    };
+  };
   runTreeRows({
-      {"another run holds the mutex", mutex(183), {}, 1, expected::ANOTHER_RUN},
-      {"a mutex this run may not open", mutex(5), {}, 1, expected::ANOTHER_RUN},
-      {"a mutex that cannot be made", mutex(1450), {}, 0, ""},
+      {"another run holds the mutex", mutex(183), {}, 1618, expected::ANOTHER_RUN},
+      {"a mutex this run may not open", mutex(5), {}, 1618, expected::ANOTHER_RUN},
+      {"another kind of object holds the name", mutex(6), {}, 1618, expected::ANOTHER_RUN},
+      {"a mutex that cannot be made", mutex(1450), {}, 1618, expected::ANOTHER_RUN},
       {"%OS% in InstallDir", both(os, dirValue("C:\\%OS%\\L")), {}, 1, expected::INSTALL_DIR},
       {"%OS:~0,3%", both(os, dirValue("C:\\%OS:~0,3%")), {}, 1, expected::INSTALL_DIR},
+      {"%CD%, which no environment holds", dirValue("C:\\L%CD%x"), {}, 1, expected::INSTALL_DIR},
       {"planted xcopy.bat", add("xcopy.bat"), {}, 1, expected::planted(here + "xcopy.bat")},
       {"XCOPY.ps1", both(ps1, add("XCOPY.ps1")), {}, 1, expected::planted(here + "XCOPY.ps1")},
+      {"an empty PATHEXT is unset",
+       both(env("PATHEXT", ""), add("xcopy.bat")),
+       {},
+       1,
+       expected::planted(here + "xcopy.bat")},
       {"at a root", both(atRoot, add("C:\\xcopy.cmd")), {}, 1, expected::planted("C:\\xcopy.cmd")},
       {"an xcopy.txt runs nothing", add("xcopy.txt"), {}, 0, ""},
+      {"a program of another name", both(add("setup.exe"), add("xcopz.bat")), {}, 0, ""},
+      {"a folder named xcopy.cmd", add("xcopy.cmd\\"), {}, 0, ""},
+      {"AutoRun of the machine's",
+       autoRun(HKLM, 1, "cd /d %USERPROFILE%"),
+       {},
+       1,
+       expected::autoRun(HKLM)},
+      {"the machine's AutoRun named first",
+       both(autoRun(HKCU, 2, "x"), autoRun(HKLM, 1, "x")),
+       {},
+       1,
+       expected::autoRun(HKLM)},
+      {"AutoRun of the user's", autoRun(HKCU, 2, "conda_hook"), {}, 1, expected::autoRun(HKCU)},
+      {"AutoRun too long to read",
+       autoRun(HKCU, 1, string(600, ' ')),
+       {},
+       1,
+       expected::autoRun(HKCU)},
+      {"AutoRun empty", autoRun(HKLM, 1, ""), {}, 0, ""},
+      {"AutoRun of spaces", autoRun(HKLM, 1, "   "), {}, 0, ""},
+      {"AutoRun a number", autoRun(HKLM, 4, "\x01\x01\x01"), {}, 0, ""},
+      {"! with delayed expansion on",
+       both(delayed(HKCU, 1), dirValue("C:\\L!x")),
+       {},
+       1,
+       expected::INSTALL_DIR},
+      {"the user's 0 over the machine's 1",
+       both(both(delayed(HKCU, 0), delayed(HKLM, 1)), dirValue("C:\\L!x")),
+       {},
+       0,
+       ""},
+      {"! in the language", both(delayed(HKLM, 1), nlv("E!N")), {}, 1, expected::LANGUAGE},
+      {"! in the compiler's name",
+       both(delayed(HKLM, 1), compiler("M!60")),
+       {},
+       1,
+       expected::BAD_COMPILER},
+      {"! with delayed expansion off", both(compiler("M!60"), nlv("E!N")), {}, 0, ""},
       {"file, folder", add("Common\\MS60"), {}, 1, expected::fileAndFolder(dir + "MS60")},
       {"folder, file",
        both(add(dirs), add("EN\\DOCS")),
@@ -345,12 +423,22 @@ TEST(PayloadChecks, WhatWouldStopTheUpdateHalfwayIsRefusedBeforeTheFirstCopy) {
        [&](FakeWindows&) { addFile(dir + "common.dat\\"); },
        {},
        1,
-       expected::inUse(dir + "common.dat")},
+       expected::kindInTheWay(dir + "common.dat")},
       {"a file where the payload has the compiler's folder",
        [&](FakeWindows&) { addFile(dir + "MS60"); },
        {},
        1,
-       expected::inUse(dir + "MS60")},
+       expected::kindInTheWay(dir + "MS60")},
+      {"memory runs out as the destinations are read",
+       both(lock(lib), [](FakeWindows& f) { f.memoryRunsOutAtDestinations = true; }),
+       {},
+       1,
+       expected::inUse(lib)},
+      {"a found name that fills its buffer",
+       add("Common\\" + string(259, 'n')),
+       {},
+       1,
+       expected::unreadable("Common")},
       {"a locked file on a full volume",
        [&](FakeWindows& f) {
          addFile(dir + "language.dat").locked = true;
@@ -422,6 +510,15 @@ TEST(PayloadChecks, ListingHoldsWhatXcopyCopies) {
        {},
        0,
        ""},
+      {"the later tree's file counts among 20 items",
+       [](FakeWindows&) {
+         for (int i = 0; i < 18; ++i) addFile("Common\\f" + std::to_string(i) + ".dat");
+         addFile("Common\\Shared.dat", 10);
+         addFile("EN\\SHARED.DAT", 20);
+       },
+       {},
+       0,
+       ""},
       {"an empty folder is listed", [](FakeWindows&) { addFile("Common\\empty\\"); },
        [](FakeWindows& f) { f.files.erase("C:\\LUMERIC\\EMPTY"); }, 2,
        expected::notCopied("C:\\Lumeric\\empty")},
@@ -448,6 +545,15 @@ TEST(PayloadChecks, FirstItemNotInPlaceAfterTheCopiesIsNamed) {
          addFile(dir + "language.dat\\");
        },
        2, expected::notCopied(dir + "language.dat")},
+      {"a folder for a file of no bytes", [](FakeWindows&) { addFile("Common\\zero.dat", 0); },
+       [&](FakeWindows&) { addFile(dir + "zero.dat\\"); }, 2,
+       expected::notCopied(dir + "zero.dat")},
+      {"a file for the compiler's folder", NOTHING,
+       [&](FakeWindows& f) {
+         f.files.erase("C:\\LUMERIC\\MS60\\COMPILER.DAT");
+         addFile(dir + "MS60", 0, 0);
+       },
+       2, expected::notCopied(dir + "MS60")},
       {"the compiler's folder missing, then the language's file", NOTHING,
        [](FakeWindows& f) {
          f.files.erase("C:\\LUMERIC\\MS60");
@@ -470,9 +576,9 @@ TEST(PayloadChecks, SessionWithoutAScreenAsksNothingAndSaysAllOnStandardError) {
       if (noCompiler) f.compiler.reset();
     };
   };
-  const auto sessionZero = [](unsigned windowsMajor) {
+  const auto sessionZero = [](unsigned long console) {
     return [=](FakeWindows& f) {
-      f.sessionZero = true, f.windowsMajor = windowsMajor;
+      f.sessionZero = true, f.consoleSession = console;
       f.values["ServiceLevel"] = string("2") + '\0';
     };
   };
@@ -483,8 +589,9 @@ TEST(PayloadChecks, SessionWithoutAScreenAsksNothingAndSaysAllOnStandardError) {
     };
   };
   runTreeRows({
-      {"session 0 since Vista: no box, Cancel", sessionZero(6), {}, 1, expected::SAME_LEVEL},
-      {"session 0 before Vista: asked, OK", sessionZero(5), {}, 0, expected::SAME_LEVEL},
+      {"session 0 since Vista: no box, Cancel", sessionZero(1), {}, 1, expected::SAME_LEVEL},
+      {"session 0, no console attached", sessionZero(0xFFFFFFFF), {}, 1, expected::SAME_LEVEL},
+      {"session 0 on XP, the console's: asked, OK", sessionZero(0), {}, 0, expected::SAME_LEVEL},
       {"two trees give a file", twoTreesGive("shared.dat"), {}, 1, expected::UNANSWERABLE},
       {"two trees give a folder", twoTreesGive("shared\\"), {}, 0, ""},
       {"the level-2 question is Cancel", session("/Y", true, "2"), {}, 1, expected::SAME_LEVEL},
@@ -497,6 +604,7 @@ TEST(PayloadChecks, SessionWithoutAScreenAsksNothingAndSaysAllOnStandardError) {
       {"/S /Y", session("/S /Y"), {}, 0, ""},
       {"/Y /-Y", session("/Y /-Y"), {}, 1, expected::UNANSWERABLE},
       {"/YES", session("/YES"), {}, 1, expected::UNANSWERABLE},
+      {"/", session("/"), {}, 1, expected::UNANSWERABLE},
   });
 }
 

@@ -37,7 +37,7 @@ class RegistrationTest : public FakeWindowsTest {
     platform::KeyHandle key = nullptr;
     InstallRecord record{};
     EXPECT_FALSE(openKeyForReading(keyPath, &key).stop);
-    EXPECT_FALSE(readInstallRecord(key, &record).stop);
+    EXPECT_FALSE(readInstallRecord(key, false, &record).stop);
     return record;
   }
 };
@@ -55,9 +55,12 @@ TEST_F(RegistrationTest, UsableValuesAreReadAsText) {
       {"backslash appended", {"C:\\Lumeric" + NUL}, "C:\\Lumeric\\", "EN", "GA"},
       {"backslash not doubled", {"C:\\Lumeric\\" + NUL}, "C:\\Lumeric\\", "EN", "GA"},
       {"forward slash gains a backslash", {"C:/Lumeric/" + NUL}, "C:/Lumeric/\\", "EN", "GA"},
-      {"variables left unexpanded", {"C:\\%Name%\\L" + NUL}, "C:\\%Name%\\L\\", "EN", "GA"},
       {"a lone percent sign", {"C:\\100%\\L" + NUL}, "C:\\100%\\L\\", "EN", "GA"},
       {"lower-case drive", {"d:\\L" + NUL}, "d:\\L\\", "EN", "GA"},
+      {"drive a:", {"a:\\L" + NUL}, "a:\\L\\", "EN", "GA"},
+      {"drive z:", {"z:\\L" + NUL}, "z:\\L\\", "EN", "GA"},
+      {"drive A:", {"A:\\L" + NUL}, "A:\\L\\", "EN", "GA"},
+      {"drive Z:", {"Z:\\L" + NUL}, "Z:\\L\\", "EN", "GA"},
       {"UNC path", {"\\\\server\\share\\L" + NUL}, "\\\\server\\share\\L\\", "EN", "GA"},
       {"text ends at the first zero", {"C:\\A" + NUL + "junk" + NUL}, "C:\\A\\", "EN", "GA"},
       {"data without a zero is terminated", {"C:\\A"}, "C:\\A\\", "EN", "GA"},
@@ -152,6 +155,7 @@ TEST_F(RegistrationTest, UnusableValueStopsTheRunWithItsMessage) {
       {"directory on the current drive", {"\\Lumeric" + NUL}, expected::INSTALL_DIR, dirOnly},
       {"drive-relative directory", {"C:Lumeric" + NUL}, expected::INSTALL_DIR, dirOnly},
       {"directory that is a variable", {"%ProgramFiles%\\L" + NUL}, expected::INSTALL_DIR, dirOnly},
+      {"a variable that is not set", {"C:\\%Name%\\L" + NUL}, expected::INSTALL_DIR, dirOnly},
       {"a digit for a drive", {"1:\\L" + NUL}, expected::INSTALL_DIR, dirOnly},
       {"directory with a double quote", {"C:\\a\" & del x" + NUL}, expected::INSTALL_DIR, dirOnly},
       {"directory with a line feed", {"C:\\a\nb" + NUL}, expected::INSTALL_DIR, dirOnly},
@@ -211,6 +215,10 @@ TEST_F(RegistrationTest, UnusableValueStopsTheRunWithItsMessage) {
                     {.installedNlv = string("EN") + special + "x" + NUL},
                     expected::LANGUAGE,
                     dirAndNlv});
+  }
+  for (const char drive : string("@[`{")) {
+    rows.push_back(
+        {"not a drive letter", {drive + string(":\\L") + NUL}, expected::INSTALL_DIR, dirOnly});
   }
   for (const RefusedRow& row : rows) {
     SCOPED_TRACE(row.name + (": " + row.values.installedNlv));

@@ -127,6 +127,20 @@ inline std::string notCopied(const std::string& path) {
          "\" was not copied into the installation.\n\nThe Service Level has not been changed. "
          "Mendrel2 installation did not complete.";
 }
+inline std::string kindInTheWay(const std::string& path) {
+  return "The installation holds a folder where Mendrel2 has the file \"" + path +
+         "\", or a file where it has a folder. Move it out of the installation directory, then "
+         "start setup.exe again." +
+         CANNOT_CONTINUE;
+}
+inline std::string autoRun(const std::string& root) {
+  return "The command interpreter would run the command in \"" + root +
+         "\\Software\\Microsoft\\Command Processor\\AutoRun\" before each copy. Remove that "
+         "registry value while you apply Mendrel2, then start setup.exe again." +
+         CANNOT_CONTINUE;
+}
+inline const std::string UNANSWERED =
+    "Nobody can answer this question here, so setup.exe took it as Cancel.";
 inline const std::string CAPTION = "Lumeric Server 4.5 Mendrel2";
 inline const std::string LEVEL_BYTES("2\0\0\0", 4);
 }  // namespace expected

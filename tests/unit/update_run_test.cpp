@@ -14,24 +14,30 @@ using std::string;
 
 class UpdateRunTest : public FakeWindowsTest {};
 
-// The read key is closed before the first copy and the level is written through
-// a handle of its own after the last; the copies find cmd.exe through COMSPEC,
-// set to the system's where it is unset or empty. Each destination folder is
-// read once before the copies, unless it does not exist yet, and once after.
+// The rights are checked before the question; the read key is closed before the
+// first copy and the level is written through a handle of its own after the
+// last; the copies find cmd.exe through COMSPEC, set to the system's where it is
+// not a full path to a file. Each destination folder is read once before the
+// copies, unless it does not exist yet, and once after.
 TEST_F(UpdateRunTest, CompleteRunCallsThePlatformInOrder) {
+  const string processor = " Software\\Microsoft\\Command Processor 0x20019";
   const std::vector<string> readAndGate = {
       "open Software\\Kestrade\\Lumeric Server\\4.5 0x20019",
+      "open HKEY_CURRENT_USER\\" + processor.substr(1),
+      "open" + processor,
       "query InstallDir 260",
       "query Installed NLV 260",
       "query ServiceLevel 4",
+      "open Software\\Kestrade\\Lumeric Server\\4.5 0x20006",
+      "close 2",
   };
   const std::vector<string> closeAndDeploy = {
       "close 1",
       "getenv QDXCOMP",
-      "open Software\\Kestrade\\Lumeric Server\\4.5 0x20006",
-      "close 2",
       "getenv PATHEXT",
       "find C:\\dist\\*",
+      "open" + processor,
+      "open HKEY_CURRENT_USER\\" + processor.substr(1),
       "facts C:\\Lumeric\\",
       "facts Common",
       "facts MS60",
@@ -51,24 +57,32 @@ TEST_F(UpdateRunTest, CompleteRunCallsThePlatformInOrder) {
       "set ServiceLevel type=1 size=4",
       "close 3",
   };
+  const string systemCmd = "putenv COMSPEC=C:\\Windows\\system32\\cmd.exe";
   const struct {
     const char* level;
     bool asks;
     std::optional<string> comspec;
-  } rows[] = {{"GA", false, std::nullopt}, {"2", true, "D:\\tcc\\tcc.exe"}, {"GA", false, ""}};
+    std::vector<string> interpreterCalls;
+  } rows[] = {
+      {"GA", false, std::nullopt, {systemCmd}},
+      {"2", true, "D:\\tcc\\tcc.exe", {"facts D:\\tcc\\tcc.exe"}},
+      {"GA", false, "", {systemCmd}},
+      {"GA", false, "cmd.exe", {systemCmd}},
+      {"GA", false, "D:\\gone.exe", {"facts D:\\gone.exe", systemCmd}},
+      {"GA", false, "D:\\tcc", {"facts D:\\tcc", systemCmd}},
+  };
   for (const auto& row : rows) {
-    SCOPED_TRACE(row.level);
+    SCOPED_TRACE(row.comspec.value_or(row.level));
     resetFakeWindows();
     registerProduct("C:\\Lumeric", "EN", row.level);
+    addFile("D:\\tcc\\tcc.exe");
     fake.compiler = "MSVC";
     if (row.comspec) fake.environment["COMSPEC"] = *row.comspec;
     std::vector<string> calls = readAndGate;
     if (row.asks) calls.push_back("box 0x131");
     calls.insert(calls.end(), closeAndDeploy.begin(), closeAndDeploy.end());
-    if (row.comspec.value_or("").empty()) {
-      calls.insert(std::find(calls.begin(), calls.end(), "getenv COMSPEC") + 1,
-                   "putenv COMSPEC=C:\\Windows\\system32\\cmd.exe");
-    }
+    calls.insert(std::find(calls.begin(), calls.end(), "getenv COMSPEC") + 1,
+                 row.interpreterCalls.begin(), row.interpreterCalls.end());
     EXPECT_EQ(runUpdate(), 0);
     EXPECT_EQ(fake.calls, calls);
     EXPECT_EQ(fake.written["ServiceLevel"], expected::LEVEL_BYTES);
