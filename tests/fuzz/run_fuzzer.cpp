@@ -22,6 +22,7 @@ namespace {
 using std::string;
 
 constexpr std::size_t LONGEST_COMMAND = 519;
+constexpr char PROCESSOR_KEY[] = "\\Software\\Microsoft\\Command Processor\\";
 
 void require(bool kept, const char* promise) {
   if (kept) return;
@@ -128,7 +129,7 @@ void script(FuzzedDataProvider& input, FakeWindows& fake) {
   fake.consoleSession = input.PickValueInArray({0UL, 1UL, 0xFFFFFFFFUL});
   fake.mutexResult = input.PickValueInArray({0L, 0L, 0L, 183L, 5L, 6L, 1450L});
   for (const char* root : {"HKEY_LOCAL_MACHINE", "HKEY_CURRENT_USER"}) {
-    const string key = string(root) + "\\Software\\Microsoft\\Command Processor\\";
+    const string key = string(root) + PROCESSOR_KEY;
     if (!(input.ConsumeBool() || input.ConsumeBool())) {
       fake.registry[key + "AutoRun"] = {input.PickValueInArray({1UL, 2UL, 4UL}),
                                         input.PickValueInArray({"", "  ", "cd \\"}) + string(1, 0)};
@@ -167,20 +168,18 @@ void checkCommands(const FakeWindows& fake) {
   require(std::find(fake.calls.begin(), firstCopy, "putenv NoDefaultCurrentDirectoryInExePath=1") !=
               firstCopy,
           "the copies never look for xcopy in the current folder");
-  const auto runsCommand = [&](const char* root) {
-    const auto value =
-        fake.registry.find(string(root) + "\\Software\\Microsoft\\Command Processor\\AutoRun");
-    return value != fake.registry.end() && value->second.type != 4 && value->second.bytes[0] == 'c';
+  // The fuzzer's AutoRun values run a command where they begin with "cd".
+  const auto processor = [&](const char* root, const char* name) {
+    const auto value = fake.registry.find(string(root) + PROCESSOR_KEY + name);
+    return value == fake.registry.end() ? FakeValue{0, ""} : value->second;
   };
-  require(!runsCommand("HKEY_LOCAL_MACHINE") && !runsCommand("HKEY_CURRENT_USER"),
-          "no copy runs where the interpreter would run a command of its own");
-  const auto delayed = [&](const char* root) {
-    const auto value = fake.registry.find(
-        string(root) + "\\Software\\Microsoft\\Command Processor\\DelayedExpansion");
-    return value == fake.registry.end() ? -1 : value->second.bytes[0];
-  };
-  const int user = delayed("HKEY_CURRENT_USER");
-  const bool expands = user == 1 || (user == -1 && delayed("HKEY_LOCAL_MACHINE") == 1);
+  for (const char* root : {"HKEY_LOCAL_MACHINE", "HKEY_CURRENT_USER"}) {
+    const FakeValue autoRun = processor(root, "AutoRun");
+    require(autoRun.type == 4 || autoRun.bytes[0] != 'c', "no copy runs after an AutoRun command");
+  }
+  const FakeValue user = processor("HKEY_CURRENT_USER", "DelayedExpansion");
+  const bool expands =
+      (user.type != 0 ? user : processor("HKEY_LOCAL_MACHINE", "DelayedExpansion")).bytes[0] == 1;
   for (const string& command : fake.commands) {
     require(command.size() <= LONGEST_COMMAND, "a command fits its buffer");
     require(!expands || command.find('!') == string::npos, "no ! where delayed expansion is on");

@@ -252,32 +252,25 @@ TEST(PayloadChecks, WhatWouldStopTheUpdateHalfwayIsRefusedBeforeTheFirstCopy) {
     };
   };
   const auto mutex = [](long result) { return [=](FakeWindows& f) { f.mutexResult = result; }; };
+  const Change outOfMemoryLater = [](FakeWindows& f) { f.memoryRunsOutAtDestinations = true; };
   const string here = "C:\\dist\\", dirs = "Common\\docs\\";
   const string HKLM = "HKEY_LOCAL_MACHINE", HKCU = "HKEY_CURRENT_USER";
-  const auto env = [](string name, string value) {
-    return [=](FakeWindows& f) { f.environment[name] = value; };
-  };
-  const auto processorValue = [](string root, string name, unsigned long type, string bytes) {
+  const auto processor = [](string root, string name, unsigned long type, string bytes) {
     return [=](FakeWindows& f) {
+      f.environment["PATHEXT"] = "";  // empty counts as unset
       f.registry[root + "\\Software\\Microsoft\\Command Processor\\" + name] = {type, bytes};
     };
   };
   const auto autoRun = [&](string root, unsigned long type, string text) {
-    return processorValue(root, "AutoRun", type, text + '\0');
+    return processor(root, "AutoRun", type, text + '\0');
   };
   const auto delayed = [&](string root, char on) {
-    return processorValue(root, "DelayedExpansion", 4, string(1, on) + string(3, '\0'));
+    return processor(root, "DelayedExpansion", 4, on + string(3, '\0'));
   };
-  const auto nlv = [](string name) {
+  const auto names = [](string language, string compiler) {
     return [=](FakeWindows& f) {
-      f.values["Installed NLV"] = name + '\0';
-      addFile(name + "\\language.dat");
-    };
-  };
-  const auto compiler = [](string name) {
-    return [=](FakeWindows& f) {
-      f.compiler = name;
-      addFile(name + "\\compiler.dat");
+      f.values["Installed NLV"] = language + '\0', f.compiler = compiler;
+      addFile(language + "\\language.dat"), addFile(compiler + "\\compiler.dat");
     };
   };
   runTreeRows({
@@ -290,8 +283,8 @@ TEST(PayloadChecks, WhatWouldStopTheUpdateHalfwayIsRefusedBeforeTheFirstCopy) {
       {"%CD%, which no environment holds", dirValue("C:\\L%CD%x"), {}, 1, expected::INSTALL_DIR},
       {"planted xcopy.bat", add("xcopy.bat"), {}, 1, expected::planted(here + "xcopy.bat")},
       {"XCOPY.ps1", both(ps1, add("XCOPY.ps1")), {}, 1, expected::planted(here + "XCOPY.ps1")},
-      {"an empty PATHEXT is unset",
-       both(env("PATHEXT", ""), add("xcopy.bat")),
+      {"empty PATHEXT",
+       both(autoRun(HKLM, 1, ""), add("xcopy.bat")),
        {},
        1,
        expected::planted(here + "xcopy.bat")},
@@ -299,42 +292,38 @@ TEST(PayloadChecks, WhatWouldStopTheUpdateHalfwayIsRefusedBeforeTheFirstCopy) {
       {"an xcopy.txt runs nothing", add("xcopy.txt"), {}, 0, ""},
       {"a program of another name", both(add("setup.exe"), add("xcopz.bat")), {}, 0, ""},
       {"a folder named xcopy.cmd", add("xcopy.cmd\\"), {}, 0, ""},
-      {"AutoRun of the machine's",
-       autoRun(HKLM, 1, "cd /d %USERPROFILE%"),
+      {"AutoRun, machine's", autoRun(HKLM, 1, "cd /d %HOME%"), {}, 1, expected::autoRun(HKLM)},
+      {"AutoRun, both",
+       both(autoRun(HKCU, 2, "x"), autoRun(HKLM, 2, "x")),
        {},
        1,
        expected::autoRun(HKLM)},
-      {"the machine's AutoRun named first",
-       both(autoRun(HKCU, 2, "x"), autoRun(HKLM, 1, "x")),
-       {},
-       1,
-       expected::autoRun(HKLM)},
-      {"AutoRun of the user's", autoRun(HKCU, 2, "conda_hook"), {}, 1, expected::autoRun(HKCU)},
-      {"AutoRun too long to read",
-       autoRun(HKCU, 1, string(600, ' ')),
-       {},
-       1,
-       expected::autoRun(HKCU)},
+      {"AutoRun, user's", autoRun(HKCU, 2, "conda_hook"), {}, 1, expected::autoRun(HKCU)},
+      {"AutoRun, too long", autoRun(HKCU, 1, string(600, ' ')), {}, 1, expected::autoRun(HKCU)},
       {"AutoRun empty", autoRun(HKLM, 1, ""), {}, 0, ""},
       {"AutoRun of spaces", autoRun(HKLM, 1, "   "), {}, 0, ""},
       {"AutoRun a number", autoRun(HKLM, 4, "\x01\x01\x01"), {}, 0, ""},
-      {"! with delayed expansion on",
+      {"! in InstallDir",
        both(delayed(HKCU, 1), dirValue("C:\\L!x")),
        {},
        1,
        expected::INSTALL_DIR},
-      {"the user's 0 over the machine's 1",
-       both(both(delayed(HKCU, 0), delayed(HKLM, 1)), dirValue("C:\\L!x")),
+      {"user's 0, machine's 1",
+       both(both(delayed(HKCU, 0), delayed(HKLM, 1)), dirValue("C:\\L!")),
        {},
        0,
        ""},
-      {"! in the language", both(delayed(HKLM, 1), nlv("E!N")), {}, 1, expected::LANGUAGE},
-      {"! in the compiler's name",
-       both(delayed(HKLM, 1), compiler("M!60")),
+      {"! in the language",
+       both(delayed(HKLM, 1), names("E!N", "MS60")),
+       {},
+       1,
+       expected::LANGUAGE},
+      {"! in the compiler",
+       both(delayed(HKLM, 1), names("EN", "M!")),
        {},
        1,
        expected::BAD_COMPILER},
-      {"! with delayed expansion off", both(compiler("M!60"), nlv("E!N")), {}, 0, ""},
+      {"! not expanded", names("E!N", "M!60"), {}, 0, ""},
       {"file, folder", add("Common\\MS60"), {}, 1, expected::fileAndFolder(dir + "MS60")},
       {"folder, file",
        both(add(dirs), add("EN\\DOCS")),
@@ -429,13 +418,13 @@ TEST(PayloadChecks, WhatWouldStopTheUpdateHalfwayIsRefusedBeforeTheFirstCopy) {
        {},
        1,
        expected::kindInTheWay(dir + "MS60")},
-      {"memory runs out as the destinations are read",
-       both(lock(lib), [](FakeWindows& f) { f.memoryRunsOutAtDestinations = true; }),
+      {"no memory to read the destinations",
+       both(lock(lib), outOfMemoryLater),
        {},
        1,
        expected::inUse(lib)},
-      {"a found name that fills its buffer",
-       add("Common\\" + string(259, 'n')),
+      {"a found name fills its buffer",
+       add("Common\\" + n243 + "1234567890123456"),
        {},
        1,
        expected::unreadable("Common")},
