@@ -8,8 +8,8 @@ import unittest
 
 from wine_fixture import (CANNOT_ASK, CANNOT_REPLACE, EMULATED_I386, FILE_AND_FOLDER, LEVEL_2,
                           NO_COMPILER, NO_SOURCE, NOT_COPIED, PLANTED, PROTECTED, REG_SZ, SAME_LEVEL,
-                          SAMPLE_PAYLOAD, UPDATED_INSTALLATION, BenchTest, japanese_locale, tree,
-                          windows_path)
+                          SAMPLE_PAYLOAD, UNANSWERED, UPDATED_INSTALLATION, BenchTest,
+                          japanese_locale, tree, windows_path)
 
 GA = (REG_SZ, b"GA\0")
 
@@ -80,7 +80,7 @@ class Payload(BenchTest):
         """As a deployment tool running as SYSTEM starts it: no box, the text on standard error."""
         self.prepare(level="2")
         self.assertEqual(self.bench.run_unseen(self.dist, QDXCOMP="MSVC", COPYCMD="/Y"),
-                         ("1", SAME_LEVEL + "\r\n"))
+                         ("1", SAME_LEVEL + "\r\n" + UNANSWERED))
         self.assert_unchanged()
 
         self.prepare()

@@ -44,6 +44,8 @@ class Registration(BenchTest):
              INSTALL_DIR_FAILED),
             ("directory with a double quote", {"InstallDir": b'C:\\L" & x\0'}, {}, INSTALL_DIR_FAILED),
             ("directory naming a set variable", {"InstallDir": b"C:\\L %OS%\0"}, {}, INSTALL_DIR_FAILED),
+            ("directory naming %CD%, which cmd.exe fills in", {"InstallDir": b"C:\\L%CD%x\0"}, {},
+             INSTALL_DIR_FAILED),
             ("language missing", {}, {"nlv": None}, LANGUAGE_FAILED),
             ("language with a command character", {"Installed NLV": b"EN&calc\0"}, {},
              LANGUAGE_FAILED),
@@ -63,7 +65,7 @@ class Registration(BenchTest):
         rows = [
             ("directory of 259 characters ending in a backslash",
              {"InstallDir": ("C:\\" + "a" * 255 + "\\").encode() + b"\0"}),
-            ("expandable directory", {"InstallDir": (REG_EXPAND_SZ, b"C:\\%Unset%\\L\0")}),
+            ("expandable directory", {"InstallDir": (REG_EXPAND_SZ, b"C:\\100%\\L\0")}),
             ("level stored as a number", {"ServiceLevel": (REG_DWORD, b"\x02\0\0\0")}),
             ("three-digit level below 2", {"ServiceLevel": b"-99\0"}),
         ]

@@ -23,6 +23,8 @@ import unittest
 from pathlib import Path
 
 KEY = r"Software\Kestrade\Lumeric Server\4.5"
+PROCESSOR_KEY = r"Software\Microsoft\Command Processor"
+RUN_NAME = r"Global\Lumeric Server 4.5 Mendrel2"
 CAPTION = "Lumeric Server 4.5 Mendrel2"
 REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD = 1, 2, 3, 4
 
@@ -95,6 +97,10 @@ PLANTED = ('The file "{}" would run in place of Windows\' xcopy. Delete it from 
            + CANNOT_CONTINUE)
 FILE_AND_FOLDER = ('The Mendrel2 distribution holds both a file and a folder for "{}". Check that the '
                    'distribution is complete and unchanged, then start setup.exe again.' + CANNOT_CONTINUE)
+AUTORUN = ('The command interpreter would run the command in "HKEY_LOCAL_MACHINE\\' + PROCESSOR_KEY +
+           '\\AutoRun" before each copy. Remove that registry value while you apply Mendrel2, then '
+           'start setup.exe again.' + CANNOT_CONTINUE)
+UNANSWERED = "Nobody can answer this question here, so setup.exe took it as Cancel.\r\n"
 ANOTHER_RUN = ("Another Mendrel2 installation is running on this computer. Wait until it has ended, "
                "then start setup.exe again." + CANNOT_CONTINUE)
 NOT_COPIED = ('The Mendrel2 file "{}" was not copied into the installation.\n\n'
@@ -287,8 +293,11 @@ class Bench:
             raise AssertionError(f"probe {args[0]} failed ({status}): {output}")
         return output.strip().splitlines()[-1] if output.strip() else ""
 
-    def set_value(self, name, data, kind=REG_SZ, view=VIEW):
-        self.probe("set", view, KEY, name, str(kind), data.hex())
+    def set_value(self, name, data, kind=REG_SZ, view=VIEW, key=KEY):
+        self.probe("set", view, key, name, str(kind), data.hex())
+
+    def unset_value(self, name, view=VIEW, key=KEY):
+        self.probe("unset", view, key, name)
 
     def value(self, name, view=VIEW):
         """(type, bytes) of the value, or None when it cannot be read."""
@@ -323,11 +332,12 @@ class Bench:
         """A fresh C:\\Lumeric; by default one with a few older files."""
         return make_tree(self.drive_c / name, OLD_INSTALLATION if entries is None else entries)
 
-    def hold(self, path):
-        """Another process of the prefix holds the file open without sharing writing."""
+    def hold(self, path, verb="hold"):
+        """Another process of the prefix holds the file open without sharing writing
+        (or, with verb "event", an event under the name path)."""
         output = self.scratch / f"hold-{len(self.runs)}.log"
         with open(output, "wb") as out:
-            proc = subprocess.Popen([WINE64, str(PROBE_EXE), "hold", path, "600000"], env=self.env(),
+            proc = subprocess.Popen([WINE64, str(PROBE_EXE), verb, path, "600000"], env=self.env(),
                                     stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
         run = Run(proc, output)
         self.runs.append(run)
