@@ -22,7 +22,6 @@ namespace {
 using std::string;
 
 constexpr std::size_t LONGEST_COMMAND = 519;
-constexpr char PROCESSOR_KEY[] = "\\Software\\Microsoft\\Command Processor\\";
 
 void require(bool kept, const char* promise) {
   if (kept) return;

@@ -10,6 +10,8 @@
 #include <vector>
 
 inline constexpr char PRODUCT_KEY[] = "Software\\Kestrade\\Lumeric Server\\4.5";
+// The command interpreter's key, between a root's name and a value's.
+inline constexpr char PROCESSOR_KEY[] = "\\Software\\Microsoft\\Command Processor\\";
 
 // A value of a key other than the product's.
 struct FakeValue {

@@ -246,33 +246,29 @@ TEST(PayloadChecks, WhatWouldStopTheUpdateHalfwayIsRefusedBeforeTheFirstCopy) {
   const Change ps1 = [](FakeWindows& f) { f.environment["PATHEXT"] = ".COM;.ps1"; };
   const Change atRoot = [](FakeWindows& f) { f.currentDirectory = "C:\\"; };
   const auto dirValue = [](string path) {
-    return [=](FakeWindows& f) {
-      f.values["InstallDir"] = path;
-      addFile(path + "\\");
-    };
+    return [=](FakeWindows& f) { f.values["InstallDir"] = path; };
   };
   const auto mutex = [](long result) { return [=](FakeWindows& f) { f.mutexResult = result; }; };
   const Change outOfMemoryLater = [](FakeWindows& f) { f.memoryRunsOutAtDestinations = true; };
-  const string here = "C:\\dist\\", dirs = "Common\\docs\\";
-  const string HKLM = "HKEY_LOCAL_MACHINE", HKCU = "HKEY_CURRENT_USER";
+  const Change noExtensions = [](FakeWindows& f) { f.environment["PATHEXT"] = ""; };
+  const string LM = "HKEY_LOCAL_MACHINE", CU = "HKEY_CURRENT_USER", ON("\1\0\0\0", 4), OFF(4, 0);
   const auto processor = [](string root, string name, unsigned long type, string bytes) {
-    return [=](FakeWindows& f) {
-      f.environment["PATHEXT"] = "";  // empty counts as unset
-      f.registry[root + "\\Software\\Microsoft\\Command Processor\\" + name] = {type, bytes};
-    };
+    return [=](FakeWindows& f) { f.registry[root + PROCESSOR_KEY + name] = {type, bytes}; };
   };
   const auto autoRun = [&](string root, unsigned long type, string text) {
     return processor(root, "AutoRun", type, text + '\0');
   };
-  const auto delayed = [&](string root, char on) {
-    return processor(root, "DelayedExpansion", 4, on + string(3, '\0'));
+  const auto delayed = [&](string root, string on) {
+    return processor(root, "DelayedExpansion", 4, on);
   };
-  const auto names = [](string language, string compiler) {
-    return [=](FakeWindows& f) {
-      f.values["Installed NLV"] = language + '\0', f.compiler = compiler;
-      addFile(language + "\\language.dat"), addFile(compiler + "\\compiler.dat");
-    };
+  const auto language = [](string s) {
+    return [=](FakeWindows& f) { f.values["Installed NLV"] = s; };
   };
+  const auto qdxcomp = [](string name) { return [=](FakeWindows& f) { f.compiler = name; }; };
+  const Change userOff = both(both(delayed(CU, OFF), delayed(LM, ON)), language("E!N"));
+  const Change bothAutoRuns = both(autoRun(CU, 2, "x"), autoRun(LM, 2, "x"));
+  const string here = "C:\\dist\\", dirs = "Common\\docs\\",
+               bat = expected::planted(here + "xcopy.bat");
   runTreeRows({
       {"another run holds the mutex", mutex(183), {}, 1618, expected::ANOTHER_RUN},
       {"a mutex this run may not open", mutex(5), {}, 1618, expected::ANOTHER_RUN},
@@ -281,49 +277,27 @@ TEST(PayloadChecks, WhatWouldStopTheUpdateHalfwayIsRefusedBeforeTheFirstCopy) {
       {"%OS% in InstallDir", both(os, dirValue("C:\\%OS%\\L")), {}, 1, expected::INSTALL_DIR},
       {"%OS:~0,3%", both(os, dirValue("C:\\%OS:~0,3%")), {}, 1, expected::INSTALL_DIR},
       {"%CD%, which no environment holds", dirValue("C:\\L%CD%x"), {}, 1, expected::INSTALL_DIR},
-      {"planted xcopy.bat", add("xcopy.bat"), {}, 1, expected::planted(here + "xcopy.bat")},
+      {"planted xcopy.bat", add("xcopy.bat"), {}, 1, bat},
       {"XCOPY.ps1", both(ps1, add("XCOPY.ps1")), {}, 1, expected::planted(here + "XCOPY.ps1")},
-      {"empty PATHEXT",
-       both(autoRun(HKLM, 1, ""), add("xcopy.bat")),
-       {},
-       1,
-       expected::planted(here + "xcopy.bat")},
+      {"an empty PATHEXT is unset", both(noExtensions, add("xcopy.bat")), {}, 1, bat},
       {"at a root", both(atRoot, add("C:\\xcopy.cmd")), {}, 1, expected::planted("C:\\xcopy.cmd")},
       {"an xcopy.txt runs nothing", add("xcopy.txt"), {}, 0, ""},
       {"a program of another name", both(add("setup.exe"), add("xcopz.bat")), {}, 0, ""},
       {"a folder named xcopy.cmd", add("xcopy.cmd\\"), {}, 0, ""},
-      {"AutoRun, machine's", autoRun(HKLM, 1, "cd /d %HOME%"), {}, 1, expected::autoRun(HKLM)},
-      {"AutoRun, both",
-       both(autoRun(HKCU, 2, "x"), autoRun(HKLM, 2, "x")),
-       {},
-       1,
-       expected::autoRun(HKLM)},
-      {"AutoRun, user's", autoRun(HKCU, 2, "conda_hook"), {}, 1, expected::autoRun(HKCU)},
-      {"AutoRun, too long", autoRun(HKCU, 1, string(600, ' ')), {}, 1, expected::autoRun(HKCU)},
-      {"AutoRun empty", autoRun(HKLM, 1, ""), {}, 0, ""},
-      {"AutoRun of spaces", autoRun(HKLM, 1, "   "), {}, 0, ""},
-      {"AutoRun a number", autoRun(HKLM, 4, "\x01\x01\x01"), {}, 0, ""},
-      {"! in InstallDir",
-       both(delayed(HKCU, 1), dirValue("C:\\L!x")),
-       {},
-       1,
-       expected::INSTALL_DIR},
-      {"user's 0, machine's 1",
-       both(both(delayed(HKCU, 0), delayed(HKLM, 1)), dirValue("C:\\L!")),
-       {},
-       0,
-       ""},
-      {"! in the language",
-       both(delayed(HKLM, 1), names("E!N", "MS60")),
-       {},
-       1,
-       expected::LANGUAGE},
-      {"! in the compiler",
-       both(delayed(HKLM, 1), names("EN", "M!")),
-       {},
-       1,
-       expected::BAD_COMPILER},
-      {"! not expanded", names("E!N", "M!60"), {}, 0, ""},
+      {"AutoRun, machine's", autoRun(LM, 1, "cd /d %HOME%"), {}, 1, expected::autoRun(LM)},
+      {"AutoRun, both", bothAutoRuns, {}, 1, expected::autoRun(LM)},
+      {"AutoRun, user's", autoRun(CU, 2, "conda_hook"), {}, 1, expected::autoRun(CU)},
+      {"AutoRun, too long", autoRun(CU, 1, string(600, ' ')), {}, 1, expected::autoRun(CU)},
+      {"AutoRun empty", autoRun(LM, 1, ""), {}, 0, ""},
+      {"AutoRun of spaces", autoRun(LM, 1, "   "), {}, 0, ""},
+      {"AutoRun a number", autoRun(LM, 4, "\x01\x01\x01"), {}, 0, ""},
+      {"! in InstallDir", both(delayed(CU, ON), dirValue("C:\\L!")), {}, 1, expected::INSTALL_DIR},
+      {"user's 0 over machine's 1", userOff, {}, 1, expected::noSource("E!N")},
+      {"! off in InstallDir", dirValue("C:\\L!"), {}, 1, expected::noInstallDir("C:\\L!\\")},
+      {"! in the language", both(delayed(LM, ON), language("E!N")), {}, 1, expected::LANGUAGE},
+      {"! off in the language", language("E!N"), {}, 1, expected::noSource("E!N")},
+      {"! in the compiler", both(delayed(LM, ON), qdxcomp("M!")), {}, 1, expected::BAD_COMPILER},
+      {"! off in the compiler", qdxcomp("M!"), {}, 1, expected::noSource("M!")},
       {"file, folder", add("Common\\MS60"), {}, 1, expected::fileAndFolder(dir + "MS60")},
       {"folder, file",
        both(add(dirs), add("EN\\DOCS")),

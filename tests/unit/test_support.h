@@ -134,8 +134,8 @@ inline std::string kindInTheWay(const std::string& path) {
          CANNOT_CONTINUE;
 }
 inline std::string autoRun(const std::string& root) {
-  return "The command interpreter would run the command in \"" + root +
-         "\\Software\\Microsoft\\Command Processor\\AutoRun\" before each copy. Remove that "
+  return "The command interpreter would run the command in \"" + root + PROCESSOR_KEY +
+         "AutoRun\" before each copy. Remove that "
          "registry value while you apply Mendrel2, then start setup.exe again." +
          CANNOT_CONTINUE;
 }
