@@ -38,7 +38,8 @@ bool isUsableInterpreter(const char* path) {
 }
 
 // Nothing from the distribution may run: cmd.exe looks for xcopy in the current
-// folder before PATH unless the variable is defined (Vista and later). Setting
+// folder before PATH unless the variable is defined (Vista and later), and the
+// C library's system looks for cmd.exe there when COMSPEC cannot start. Setting
 // either to nothing would remove it.
 void keepCopiesToSystemPrograms() {
   platform::setEnvironmentValue(NO_CURRENT_FOLDER_SEARCH_VARIABLE, "1");
