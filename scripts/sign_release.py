@@ -9,7 +9,8 @@ variable SETUP_SIGNING_PASSWORD, never from the command line, where other users
 of the machine could read it in the process list; it reaches osslsigncode on its
 standard input. --timestamp names an RFC 3161 server. The signed file appears
 only when signing succeeded: nothing half-written is ever left at --out.
-Exit status: 0 signed, 1 signing failed, 2 wrong use.
+Exit status: 0 signed; 1 not signed, with a message and no file written (STATUSES
+says when); 2 a wrong command line, as argparse reports it.
 """
 
 import argparse
@@ -24,10 +25,15 @@ ROOT = Path(__file__).resolve().parents[1]
 PASSWORD_VARIABLE = "SETUP_SIGNING_PASSWORD"
 DESCRIPTION = "Lumeric Server 4.5 Mendrel2"
 
+STATUSES = """exit status: 0 signed; 1 not signed, with a message on standard error and
+no file written (no program to sign, no certificate, no password or one that cannot be
+read, a wrong certificate or password, a timestamp server that does not answer, no
+osslsigncode); 2 a wrong command line, with the usage message."""
 
-def stop(message, status=1):
+
+def stop(message):
     print(f"sign_release: {message}", file=sys.stderr)
-    sys.exit(status)
+    sys.exit(1)
 
 
 def read_password(options):
@@ -35,10 +41,10 @@ def read_password(options):
         try:
             return Path(options.password_file).read_text().rstrip("\r\n")
         except OSError as error:
-            stop(f"cannot read the password file: {error.strerror}", 2)
+            stop(f"cannot read the password file: {error.strerror}")
     if PASSWORD_VARIABLE in os.environ:
         return os.environ[PASSWORD_VARIABLE]
-    stop(f"no password: give --password-file or set {PASSWORD_VARIABLE}", 2)
+    stop(f"no password: give --password-file or set {PASSWORD_VARIABLE}")
 
 
 def why_it_failed(output, options):
@@ -53,11 +59,11 @@ def why_it_failed(output, options):
 def sign(options, password):
     source, target = Path(options.input), Path(options.out)
     if not source.is_file():
-        stop(f"no program to sign at {source}: build it first", 2)
+        stop(f"no program to sign at {source}: build it first")
     if not Path(options.pkcs12).is_file():
-        stop(f"no certificate at {options.pkcs12}", 2)
+        stop(f"no certificate at {options.pkcs12}")
     if shutil.which("osslsigncode") is None:
-        stop("osslsigncode is not installed (scripts/install-deps.sh installs it)", 2)
+        stop("osslsigncode is not installed (scripts/install-deps.sh installs it)")
     target.parent.mkdir(parents=True, exist_ok=True)
     # osslsigncode writes a new file only; it lands at target once it is whole.
     with tempfile.TemporaryDirectory(dir=target.parent) as work:
@@ -75,7 +81,7 @@ def sign(options, password):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0], epilog=STATUSES)
     parser.add_argument("--pkcs12", required=True, help="the code-signing certificate and its key")
     parser.add_argument("--password-file", help=f"else the variable {PASSWORD_VARIABLE}")
     parser.add_argument("--timestamp", help="an RFC 3161 timestamp server's URL")

@@ -3,13 +3,16 @@ registry holds afterwards, what is refused before the first copy, and how a
 copy that fails without saying so is found."""
 
 import contextlib
+import shutil
 import subprocess
 import unittest
+from concurrent.futures import ThreadPoolExecutor
 
 from wine_fixture import (CANNOT_ASK, CANNOT_REPLACE, EMULATED_I386, FILE_AND_FOLDER, LEVEL_2,
-                          NO_COMPILER, NO_SOURCE, NOT_COPIED, PLANTED, PROTECTED, REG_SZ, SAME_LEVEL,
-                          SAMPLE_PAYLOAD, UNANSWERED, UPDATED_INSTALLATION, BenchTest,
-                          japanese_locale, tree, windows_path)
+                          NO_COMPILER, NO_SOURCE, NOT_COPIED, PLANTED, PROTECTED, REG_SZ, ROOT,
+                          SAME_LEVEL, SAMPLE_PAYLOAD, SECONDS, SETUP_EXE, UNANSWERED,
+                          UPDATED_INSTALLATION, BenchTest, japanese_locale, run_bounded, tree,
+                          windows_path, wine_for)
 
 GA = (REG_SZ, b"GA\0")
 
@@ -121,6 +124,33 @@ class Payload(BenchTest):
         self.bench.press("Return")
         self.assertEqual(run.wait(), 1)
         self.assert_unchanged()
+
+    def install_cmd(self, log, **variables):
+        """deploy/install.cmd beside setup.exe in the distribution, as Wine's cmd runs it."""
+        shutil.copy(SETUP_EXE, self.dist / "setup.exe")
+        shutil.copy(ROOT / "deploy/install.cmd", self.dist)
+        return ([wine_for(SETUP_EXE), "cmd", "/c", windows_path(self.dist / "install.cmd")],
+                self.bench.env(MENDREL2_LOG=windows_path(log), **variables), None, SECONDS * 2)
+
+    def test_install_cmd_waits_logs_and_ends_with_the_status(self):
+        self.prepare()
+        log = self.bench.scratch / "no compiler.log"
+        with ThreadPoolExecutor(1) as pool:
+            run = pool.submit(run_bounded, *self.install_cmd(log))
+            self.expect_box(NO_COMPILER)
+            self.bench.press("Return")
+            self.assertEqual(run.result()[0], 1)
+        self.assert_unchanged()
+        first, _, rest = log.read_bytes().decode().partition("\r\n")
+        self.assertIn(f': Mendrel2 from "{windows_path(self.dist)}\\"', first)
+        self.assertEqual(rest, NO_COMPILER + "\r\nsetup.exe ended with status 1\r\n")
+
+        self.prepare()  # COPYCMD unset: wine_environment leaves it out
+        log = self.bench.scratch / "update.log"
+        self.assertEqual(run_bounded(*self.install_cmd(log, QDXCOMP="MSVC"))[0], 0)
+        self.assertEqual(tree(self.install), UPDATED_INSTALLATION)
+        self.assertEqual(self.bench.value("ServiceLevel"), LEVEL_2)
+        self.assertTrue(log.read_text().endswith("setup.exe ended with status 0\n"))
 
     def test_names_on_code_page_932(self):
         """表 is 95 5C and ポ is 83 7C: neither trail byte is a backslash or a bar."""

@@ -83,12 +83,15 @@ class Release(BenchTest):
         self.assertIn("signature: verified", output)
         self.assertIn("same as the local build: no", output)
 
-    def test_wrong_password_leaves_nothing(self):
+    def test_wrong_password_or_no_certificate_leaves_nothing(self):
         before = sorted(self.work.iterdir())
         status, output = self.sign(self.work / "wrong.exe", "not the password")
         self.assertEqual(status, 1)
         self.assertIn("the password is wrong", output)
         self.assertEqual(sorted(self.work.iterdir()), before)
+        status, output = script("sign_release.py", "--pkcs12", self.work / "none.p12", "--out",
+                                self.work / "none.exe", "--password-file", self.work / "password")
+        self.assertEqual((status, sorted(self.work.iterdir())), (1, before), output)
 
     def test_signed_setup_updates_as_the_unsigned_one_does(self):
         """The program as shipped, a 32-bit one: its key is in the 32-bit view."""
