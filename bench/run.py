@@ -135,7 +135,7 @@ def timed_unseen(bench, exe, dist, **variables):
     return time.perf_counter() - start, status.strip(), text
 
 
-def time_check_after(bench, exe, dist, runs, times, view, comspec):
+def time_check_after(bench, exe, dist, runs, times, view, cmd_folder):
     """(e) and (f), on the installation as the copies left it: see the docstring."""
     wine_fixture.set_comspec("no such folder", bench.env())
     try:
@@ -151,7 +151,7 @@ def time_check_after(bench, exe, dist, runs, times, view, comspec):
                     return  # a build without these checks, or a file not in place
                 times[name].append(seconds)
     finally:
-        wine_fixture.set_comspec(comspec, bench.env())
+        wine_fixture.set_comspec(cmd_folder, bench.env())
 
 
 def time_checks(bench, setup, dist, runs, times, view):
@@ -207,8 +207,8 @@ def main():
         # The copies run in the 64-bit cmd.exe, except from a 32-bit setup.exe where
         # 32-bit code is not emulated. A 64-bit process has no sysnative folder.
         emulated = options.bits == 32 and wine_fixture.EMULATED_I386
-        comspec = "sysnative" if emulated else "system32"
-        wine_fixture.set_comspec(comspec, env)
+        cmd_folder = "sysnative" if emulated else "system32"
+        wine_fixture.set_comspec(cmd_folder, env)
         copies_cmd = (batch[:2] if options.bits == 64 or emulated
                       else ["wine", r"C:\windows\syswow64\cmd.exe"])  # the copies' cmd.exe
         time_checks(bench, setup, dist, runs, times, view)
@@ -228,7 +228,7 @@ def main():
                 times[name].append(seconds)
                 if name == "setup":
                     peaks.append(peak)
-        time_check_after(bench, exe, dist, runs, times, view, comspec)
+        time_check_after(bench, exe, dist, runs, times, view, cmd_folder)
     finally:
         bench.close()
 
