@@ -11,13 +11,31 @@ The checks before the copies are timed on their own by two more runs that copy
 nothing: (c) setup.exe refused for want of room, with the installation on a
 tmpfs too small for the payload, which it says after listing the payload and
 checking every destination, less (d) setup.exe refused at once for a missing
-compiler folder. The check after the copies reads the same metadata once more.
+compiler folder.
+
+The check after the copies is timed on its own on the installation that the
+last run (b) updated, registered at GA again, by two runs that setup.exe starts
+on a window station that nobody sees, as a service would (the probe's unseen
+mode): (e) without COPYCMD, refused by the last check before the copies,
+because xcopy would ask before replacing files, and (f) with COPYCMD=/Y and a
+ComSpec that names no program, so that the C library cannot start the copies'
+interpreter, the copies fail at once without starting a process, the check
+after the copies finds every file in place and setup.exe ends with 2. Both do
+the same up to the end of the checks before the copies, so (f) - (e) is the
+check after the copies, plus three failed process creations.
+
+The floor for a/b is what no build can go below: setup.exe runs each xcopy in a
+cmd.exe of its own where the batch file needs one, and starts itself, so
+(a) >= (b) + 2 cmd.exe starts + (d). The bench times a cmd.exe start under Wine
+(cmd.exe /c exit, the copies' cmd.exe, started from Linux) and prints
+((b) + 2 cmd.exe starts + (d)) / (b).
 
     bench/run.py [--runs N] [--files F] [--bits 64] [--exe PATH]     (N runs of each, 7 by default)
 
-Needs a built build/windows/setup.exe and probe.exe (scripts/test.sh, or the
-windows preset). Works in build/bench, with a Wine prefix of its own, made on the
-first run and kept.
+Builds what it needs with the cmake presets when their outputs are missing: the
+windows preset for the 32-bit setup.exe and the probe, or with --bits 64 the
+windows64 preset's setup.exe and probe. Works in build/bench, with a Wine prefix
+of its own, made on the first run and kept.
 
 Where the kernel runs no 32-bit code, the 32-bit setup.exe runs under qemu-i386
 and its minute-long emulated start hides what is timed here. --bits 64 times
@@ -97,6 +115,45 @@ def timed(argv, env, cwd):
     return time.perf_counter() - start, status, peak
 
 
+def built(preset, outputs, targets=()):
+    """Configures and builds the cmake preset where one of outputs is missing (a fresh checkout)."""
+    if all(path.exists() for path in outputs):
+        return
+    print(f"building with the {preset} preset", flush=True)
+    for command in (["cmake", "--preset", preset], ["cmake", "--build", "--preset", preset, *targets]):
+        subprocess.run(command, cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
+
+
+def timed_unseen(bench, exe, dist, **variables):
+    """setup.exe started by the probe on a window station that nobody sees:
+    (seconds, its status, what it wrote to standard error)."""
+    argv = [wine_fixture.WINE64, str(wine_fixture.PROBE_EXE), "unseen", "600000",
+            wine_fixture.windows_path(exe)]
+    start = time.perf_counter()
+    _, output = wine_fixture.run_bounded(argv, bench.env(**variables), cwd=dist, timeout=660)
+    text, _, status = output.rpartition("status=")
+    return time.perf_counter() - start, status.strip(), text
+
+
+def time_check_after(bench, exe, dist, runs, times, view, cmd_folder):
+    """(e) and (f), on the installation as the copies left it: see the docstring."""
+    wine_fixture.set_comspec("no such folder", bench.env())
+    try:
+        for _ in range(runs):
+            for name, variables, expected in (
+                    ("before", {}, ("1", wine_fixture.CANNOT_ASK)),
+                    ("after", {"COPYCMD": "/Y"}, ("2", wine_fixture.COPY_FAILED))):
+                bench.register(level="GA", view=view)
+                seconds, status, text = timed_unseen(bench, exe, dist, QDXCOMP="MSVC", **variables)
+                if (status, text.rstrip("\r\n")) != expected:
+                    print(f"(e) and (f) not timed: {name}, setup.exe ended with {status}: {text.strip()}")
+                    times["after"].clear()
+                    return  # a build without these checks, or a file not in place
+                times[name].append(seconds)
+    finally:
+        wine_fixture.set_comspec(cmd_folder, bench.env())
+
+
 def time_checks(bench, setup, dist, runs, times, view):
     """(c) and (d): runs refused before the first copy, with no box to answer."""
     install = bench.drive_c / "Lumeric"
@@ -126,10 +183,12 @@ def main():
     options = parser.parse_args()
     runs = max(5, options.runs)
     view = str(options.bits)
-    if options.bits == 64:
-        setup = [wine_fixture.WINE64, str(options.exe or ROOT / "build/windows64/setup.exe")]
-    else:
-        setup = ["wine", str(options.exe or wine_fixture.SETUP_EXE_32)]
+    build = ROOT / ("build/windows64" if options.bits == 64 else "build/windows")
+    exe = (options.exe or build / "setup.exe").resolve()
+    wine_fixture.PROBE_EXE = build / "tests/e2e/probe.exe"
+    built("windows64" if options.bits == 64 else "windows", [exe, wine_fixture.PROBE_EXE],
+          ["--target", "setup", "probe64"] if options.bits == 64 else [])
+    setup = [wine_fixture.WINE64 if options.bits == 64 else "wine", str(exe)]
 
     WORK.mkdir(parents=True, exist_ok=True)
     dist = WORK / "dist"
@@ -142,14 +201,22 @@ def main():
     bench = wine_fixture.Bench()
     env = bench.env(QDXCOMP="MSVC", COPYCMD="/Y")
     batch = [wine_fixture.WINE64, "cmd.exe", "/c", "copies.bat"]
-    times = {"setup": [], "batch": [], "checked": [], "refused": []}
+    times = {"setup": [], "batch": [], "checked": [], "refused": [], "cmd": [], "before": [], "after": []}
     peaks = []
     try:
         # The copies run in the 64-bit cmd.exe, except from a 32-bit setup.exe where
         # 32-bit code is not emulated. A 64-bit process has no sysnative folder.
         emulated = options.bits == 32 and wine_fixture.EMULATED_I386
-        wine_fixture.set_comspec("sysnative" if emulated else "system32", env)
+        cmd_folder = "sysnative" if emulated else "system32"
+        wine_fixture.set_comspec(cmd_folder, env)
+        copies_cmd = (batch[:2] if options.bits == 64 or emulated
+                      else ["wine", r"C:\windows\syswow64\cmd.exe"])  # the copies' cmd.exe
         time_checks(bench, setup, dist, runs, times, view)
+        for _ in range(runs):
+            seconds, status, _ = timed(copies_cmd + ["/c", "exit"], env, dist)
+            if status != 0:
+                raise SystemExit(f"cmd.exe /c exit ended with {status}")
+            times["cmd"].append(seconds)
         for _ in range(runs):
             for name, argv in (("setup", setup), ("batch", batch)):
                 bench.register(level="GA", view=view)
@@ -161,6 +228,7 @@ def main():
                 times[name].append(seconds)
                 if name == "setup":
                     peaks.append(peak)
+        time_check_after(bench, exe, dist, runs, times, view, cmd_folder)
     finally:
         bench.close()
 
@@ -174,6 +242,16 @@ def main():
     print(f"(a) setup.exe, whole update:     median {a:.3f} s  " + " ".join(f"{t:.2f}" for t in times["setup"]))
     print(f"(b) one cmd.exe, three xcopies:  median {b:.3f} s  " + " ".join(f"{t:.2f}" for t in times["batch"]))
     print(f"ratio a/b: {a / b:.3f}")
+    start = statistics.median(times["cmd"])
+    print(f"cmd.exe start under Wine:        median {start:.3f} s")
+    if times["refused"]:
+        floor = (b + 2 * start + statistics.median(times["refused"])) / b
+        print(f"floor for a/b, ((b) + 2 cmd.exe starts + (d)) / (b): {floor:.3f}")
+    if times["after"]:
+        e, f = statistics.median(times["before"]), statistics.median(times["after"])
+        print(f"(e) setup.exe unseen, refused after the checks before the copies: median {e:.3f} s")
+        print(f"(f) the same going on, copies that start nothing, check after:    median {f:.3f} s")
+        print(f"check after the copies (f - e):     {f - e:.3f} s")
     print(f"peak memory of setup.exe (VmHWM): {max(peaks) / 1024:.1f} MiB")
 
 
