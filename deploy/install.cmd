@@ -5,8 +5,8 @@ rem   install.cmd        with QDXCOMP set to the compiler in use (MSVC, MS60, ..
 rem
 rem Appends setup.exe's messages to the log named by MENDREL2_LOG, by default
 rem %SystemRoot%\Temp\Mendrel2-setup.log, and ends with setup.exe's status:
-rem 0 done, 1 nothing changed, 2 the installation is incomplete; the log
-rem says why and what to do.
+rem 0 done, 1 nothing changed, 2 the installation is incomplete, 1618 another
+rem run holds the update (try again later); the log says why and what to do.
 setlocal
 
 rem The log, as a full path: the current directory changes below.
