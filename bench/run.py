@@ -18,8 +18,8 @@ last run (b) updated, registered at GA again, by two runs that setup.exe starts
 on a window station that nobody sees, as a service would (the probe's unseen
 mode): (e) without COPYCMD, refused by the last check before the copies,
 because xcopy would ask before replacing files, and (f) with COPYCMD=/Y and a
-ComSpec that names no program, so that the C library cannot start the copies'
-interpreter, the copies fail at once without starting a process, the check
+ComSpec that names an empty file, so that the C library cannot start the copies'
+interpreter and tries no other, the copies fail at once without starting a process, the check
 after the copies finds every file in place and setup.exe ends with 2. Both do
 the same up to the end of the checks before the copies, so (f) - (e) is the
 check after the copies, plus three failed process creations.
@@ -137,7 +137,12 @@ def timed_unseen(bench, exe, dist, **variables):
 
 def time_check_after(bench, exe, dist, runs, times, view, cmd_folder):
     """(e) and (f), on the installation as the copies left it: see the docstring."""
-    wine_fixture.set_comspec("no such folder", bench.env())
+    # An existing file that is no program: setup.exe keeps a ComSpec that names a
+    # file, and the C library tries no other interpreter when that one cannot start.
+    not_a_program = bench.drive_c / "windows/not-a-program/cmd.exe"
+    not_a_program.parent.mkdir(exist_ok=True)
+    not_a_program.write_bytes(b"")
+    wine_fixture.set_comspec("not-a-program", bench.env())
     try:
         for _ in range(runs):
             for name, variables, expected in (
