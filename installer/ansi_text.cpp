@@ -5,8 +5,14 @@
 
 #include "platform/platform.h"
 
+// No double-byte code page has a trail byte below 0x40: such a byte after a lead
+// byte (a quote, %, a space, a control character) is a character of its own.
+constexpr unsigned char LOWEST_TRAIL_BYTE = 0x40;
+
 const char* nextCharacter(const char* c) {
-  if (platform::isLeadByte(*c) && c[1] != '\0') return c + 2;
+  if (platform::isLeadByte(*c) && static_cast<unsigned char>(c[1]) >= LOWEST_TRAIL_BYTE) {
+    return c + 2;
+  }
   return c + 1;
 }
 

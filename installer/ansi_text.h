@@ -6,8 +6,9 @@
 #include <cstddef>
 
 // The character after the one at c (which is not the terminator): two bytes for
-// a lead byte with its trail byte, one otherwise; a lead byte just before the
-// terminator is a broken character of one byte.
+// a lead byte with its trail byte, one otherwise; a lead byte before the
+// terminator, or before a byte that can be no trail byte, is a broken character
+// of one byte.
 [[nodiscard]] const char* nextCharacter(const char* c);
 
 // The number of characters in text.
