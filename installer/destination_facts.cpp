@@ -69,7 +69,7 @@ struct FolderReads {
   void readEachFolder() {
     const std::size_t* order = sorted.order;
     for (std::size_t begin = 0; begin < listing.count;) {
-      std::size_t end = begin + 1;
+      std::size_t end = begin;
       while (end < listing.count &&
              sorted.folderLength[order[end]] == sorted.folderLength[order[begin]] &&
              std::memcmp(sorted.key(order[end]), sorted.key(order[begin]),

@@ -1,6 +1,7 @@
 // The checks at both ends of the copies.
 #include "installer/update_checks.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 
@@ -134,12 +135,12 @@ RunOutcome checkDestinations(const char* installDir, const PayloadListing& listi
   return GO_ON;
 }
 
+// word's length characters are name (in upper case) in either case, as the C
+// locale's toupper compares ASCII letters.
 bool isSwitch(const char* word, std::size_t length, const char* name) {
   if (length != std::strlen(name)) return false;
   for (std::size_t i = 0; i < length; ++i) {
-    const char upper =
-        word[i] >= 'a' && word[i] <= 'z' ? static_cast<char>(word[i] - 'a' + 'A') : word[i];
-    if (upper != name[i]) return false;
+    if (std::toupper(static_cast<unsigned char>(word[i])) != name[i]) return false;
   }
   return true;
 }

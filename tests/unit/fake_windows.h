@@ -72,7 +72,8 @@ struct FakeWindows {
   std::string standardError;                      // what the update wrote there
   std::function<void(FakeWindows&)> afterCopies;  // runs after the third command
 
-  // What the update did, in order: "open <path> <access>", "query <name> <size>",
+  // What the update did, in order: "open <path> <access>" (a user's key named
+  // from its root, HKEY_CURRENT_USER\...), "query <name> <size>",
   // "close <handle>", "box <type>", "getenv <name>", "putenv <name>=<value>",
   // "facts <path>", "find <pattern>", "system <line>", "set <name> type=<type> size=<size>".
   std::vector<std::string> calls;
