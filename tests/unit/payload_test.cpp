@@ -249,6 +249,11 @@ TEST(PayloadChecks, WhatWouldStopTheUpdateHalfwayIsRefusedBeforeTheFirstCopy) {
     return [=](FakeWindows& f) { f.values["InstallDir"] = path; };
   };
   const auto mutex = [](long result) { return [=](FakeWindows& f) { f.mutexResult = result; }; };
+  const string deep = "C:\\" + string(245, 'd');  // and \\Common: 255 characters
+  const Change deepDist = [=](FakeWindows& f) {
+    f.currentDirectory = deep;
+    addInstallation(dir, "MS60", "EN");
+  };
   const Change outOfMemoryLater = [](FakeWindows& f) { f.memoryRunsOutAtDestinations = true; };
   const Change noExtensions = [](FakeWindows& f) { f.environment["PATHEXT"] = ""; };
   const string LM = "HKEY_LOCAL_MACHINE", CU = "HKEY_CURRENT_USER", ON("\1\0\0\0", 4), OFF(4, 0);
@@ -366,6 +371,7 @@ TEST(PayloadChecks, WhatWouldStopTheUpdateHalfwayIsRefusedBeforeTheFirstCopy) {
        expected::NO_MEMORY},
       {"a file path of 255", add(n239), {}, 1, expected::tooLong(dir + n239)},
       {"source path of 255", add(c240), {}, 1, expected::sourceTooLong("C:\\dist\\" + c240)},
+      {"a tree's own path of 255", deepDist, {}, 1, expected::sourceTooLong(deep + "\\Common")},
       {"a folder path of 248",
        add("Common\\" + n243.substr(6) + "\\"),
        {},
