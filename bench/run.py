@@ -135,6 +135,18 @@ def timed_unseen(bench, exe, dist, **variables):
     return time.perf_counter() - start, status.strip(), text
 
 
+def print_difference(times, longer, shorter, label, shorter_first=False):
+    """The medians of two kinds of run, each (key, label), and what separates them: the
+    one piece of work that the longer run does and the shorter does not. Nothing where
+    the longer was not timed."""
+    if not times[longer[0]]:
+        return
+    medians = {key: statistics.median(times[key]) for key, _ in (longer, shorter)}
+    for key, name in (shorter, longer) if shorter_first else (longer, shorter):
+        print(f"{name}median {medians[key]:.3f} s")
+    print(f"{label}{medians[longer[0]] - medians[shorter[0]]:.3f} s")
+
+
 def time_check_after(bench, exe, dist, runs, times, view, cmd_folder):
     """(e) and (f), on the installation as the copies left it: see the docstring."""
     # An existing file that is no program: setup.exe keeps a ComSpec that names a
@@ -239,11 +251,9 @@ def main():
 
     a, b = statistics.median(times["setup"]), statistics.median(times["batch"])
     print(f"setup.exe: {options.bits}-bit; runs of each: {runs}")
-    if times["checked"]:
-        c, d = statistics.median(times["checked"]), statistics.median(times["refused"])
-        print(f"(c) setup.exe, checks then no room: median {c:.3f} s")
-        print(f"(d) setup.exe, refused at once:     median {d:.3f} s")
-        print(f"checks before the copies (c - d):   {c - d:.3f} s")
+    print_difference(times, ("checked", "(c) setup.exe, checks then no room: "),
+                     ("refused", "(d) setup.exe, refused at once:     "),
+                     "checks before the copies (c - d):   ")
     print(f"(a) setup.exe, whole update:     median {a:.3f} s  " + " ".join(f"{t:.2f}" for t in times["setup"]))
     print(f"(b) one cmd.exe, three xcopies:  median {b:.3f} s  " + " ".join(f"{t:.2f}" for t in times["batch"]))
     print(f"ratio a/b: {a / b:.3f}")
@@ -252,11 +262,9 @@ def main():
     if times["refused"]:
         floor = (b + 2 * start + statistics.median(times["refused"])) / b
         print(f"floor for a/b, ((b) + 2 cmd.exe starts + (d)) / (b): {floor:.3f}")
-    if times["after"]:
-        e, f = statistics.median(times["before"]), statistics.median(times["after"])
-        print(f"(e) setup.exe unseen, refused after the checks before the copies: median {e:.3f} s")
-        print(f"(f) the same going on, copies that start nothing, check after:    median {f:.3f} s")
-        print(f"check after the copies (f - e):     {f - e:.3f} s")
+    print_difference(times, ("after", "(f) the same going on, copies that start nothing, check after:    "),
+                     ("before", "(e) setup.exe unseen, refused after the checks before the copies: "),
+                     "check after the copies (f - e):     ", shorter_first=True)
     print(f"peak memory of setup.exe (VmHWM): {max(peaks) / 1024:.1f} MiB")
 
 

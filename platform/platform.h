@@ -24,7 +24,6 @@ inline constexpr int ANSWER_OK = 1;                 // IDOK
 inline constexpr long RESULT_FILE_NOT_FOUND = 2;    // ERROR_FILE_NOT_FOUND
 inline constexpr long RESULT_PATH_NOT_FOUND = 3;    // ERROR_PATH_NOT_FOUND
 inline constexpr long RESULT_NO_MORE_FILES = 18;    // ERROR_NO_MORE_FILES
-inline constexpr long RESULT_ACCESS_DENIED = 5;     // ERROR_ACCESS_DENIED
 inline constexpr long RESULT_ALREADY_EXISTS = 183;  // ERROR_ALREADY_EXISTS
 inline constexpr long RESULT_MORE_DATA = 234;       // ERROR_MORE_DATA
 inline constexpr unsigned long ATTRIBUTE_READONLY = 0x1;  // FILE_ATTRIBUTE_READONLY
