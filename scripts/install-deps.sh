@@ -21,10 +21,22 @@ done
 export DEBIAN_FRONTEND=noninteractive
 if [ ${#missing[@]} -gt 0 ] || [ -n "${need_update:-}" ]; then
   echo "Installing: ${missing[*]}"
-  # A mirror caught mid-sync fails one index; the install below still says
-  # whether what is needed could be had.
-  apt-get update -qq || echo "apt-get update reported errors; installing from the indexes it has"
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  # A mirror caught mid-sync fails one index, say the security suite's i386 one.
+  # Its amd64 twins then come from that suite and the i386 ones do not, and a
+  # Multi-Arch: same pair refuses to install: the base release has both.
+  update_failed=""
+  apt-get update -qq || update_failed=1
+  install=(apt-get install -y -qq --no-install-recommends)
+  if ! "${install[@]}" "${missing[@]}" >/dev/null; then
+    [ -n "$update_failed" ] || exit 1
+    codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+    echo "apt-get update reported errors: installing again from $codename alone"
+    if ! "${install[@]}" -t "$codename" "${missing[@]}" >/dev/null; then
+      echo "Cannot install ${missing[*]}: apt-get update failed and $codename alone lacks them." >&2
+      echo "The mirror may be mid-sync: run scripts/install-deps.sh again later." >&2
+      exit 1
+    fi
+  fi
 fi
 
 # Some hosts run 64-bit user code only (the kernel refuses 32-bit ELF programs).
