@@ -3,6 +3,10 @@
 
 #include "installer/installer.h"
 
+// The extensions that the copies' cmd.exe runs a program by, handed to it as PATHEXT.
+#define COPY_EXTENSIONS_TEXT ".COM;.EXE;.BAT;.CMD"
+inline constexpr char COPY_EXTENSIONS[] = COPY_EXTENSIONS_TEXT;
+
 // True when name can stand unquoted on a command line as one argument (no
 // control character or space, none of the characters that the command
 // interpreter treats specially, no broken character at its end) and names a

@@ -21,6 +21,11 @@ inline constexpr char NOT_INSTALLED_MESSAGE[] =
     "You have not installed " PRODUCT "." CANNOT_CONTINUE;
 inline constexpr char INSTALL_DIR_MESSAGE[] =
     "Failed to retrieve Install Directory information from Registry." CANNOT_CONTINUE;
+inline constexpr char PERCENT_SIGNS_MESSAGE[] =
+    "The installation directory \"%s\" holds two percent signs, which the command interpreter "
+    "would read as a variable and change. Reinstall " PRODUCT
+    " in a folder whose name holds at most one percent sign, then start setup.exe "
+    "again." CANNOT_CONTINUE;
 inline constexpr char LANGUAGE_MESSAGE[] =
     "Failed to retrieve National Language information from Registry." CANNOT_CONTINUE;
 inline constexpr char LEVEL_MESSAGE[] =
@@ -53,15 +58,16 @@ inline constexpr char BAD_COMPILER_MESSAGE[] =
 inline constexpr char NO_RIGHTS_MESSAGE[] =
     "Updating " PRODUCT
     " needs administrator rights. "
-    "Right-click setup.exe, choose \"Run as administrator\", and start it again." CANNOT_CONTINUE;
+    "Open a Command Prompt with \"Run as administrator\", set QDXCOMP there, and start "
+    "setup.exe from it." CANNOT_CONTINUE;
 inline constexpr char NETWORK_PATH_MESSAGE[] =
     "setup.exe cannot copy the " UPDATE
     " files from a "
     "network path. Copy the distribution to a local drive, or map a drive letter to its share, "
     "and start setup.exe from there." CANNOT_CONTINUE;
-inline constexpr char AUTORUN_MESSAGE[] =
-    "The command interpreter would run the command in \"%s\" before each copy. Remove that "
-    "registry value while you apply " UPDATE ", then start setup.exe again." CANNOT_CONTINUE;
+inline constexpr char NO_SYSTEM_FOLDER_MESSAGE[] =
+    "Windows did not tell setup.exe where its system folder is, so the copies cannot start. "
+    "Restart the computer, then start setup.exe again." CANNOT_CONTINUE;
 inline constexpr char PLANTED_MESSAGE[] =
     "The file \"%s\" would run in place of Windows' xcopy. Delete it from the " UPDATE
     " distribution, or use a fresh copy of the distribution, then start setup.exe "
@@ -108,6 +114,10 @@ inline constexpr char KIND_IN_THE_WAY_MESSAGE[] =
     "The installation holds a folder where " UPDATE
     " has the file \"%s\", or a file where it has a folder. Move it out of the installation "
     "directory, then start setup.exe again." CANNOT_CONTINUE;
+inline constexpr char LINK_MESSAGE[] =
+    "The installation holds a link at \"%s\": a symbolic link, junction or hard link, through "
+    "which a copy would change files outside the installation. Replace it with a plain folder or "
+    "file, then start setup.exe again." CANNOT_CONTINUE;
 inline constexpr char NO_SPACE_MESSAGE[] =
     "There is not enough free disk space for the " UPDATE " files in \"%s\"." CANNOT_CONTINUE;
 inline constexpr char UNANSWERABLE_MESSAGE[] =

@@ -5,10 +5,8 @@
 #include "installer/installer.h"
 
 // Looks up QDXCOMP and sets *compilerDir to the folder of the compiler's
-// payload; stops when it is unset or cannot stand in its copy command below
-// installDir (with delayedExpansion, a ! cannot).
-[[nodiscard]] RunOutcome findCompilerDir(const char* installDir, bool delayedExpansion,
-                                         const char** compilerDir);
+// payload; stops when it is unset or cannot stand in its copy command below installDir.
+[[nodiscard]] RunOutcome findCompilerDir(const char* installDir, const char** compilerDir);
 
 // Copies the payload into record.installDir; goes on only when every file is
 // in place and every copy succeeded, and stops with status 1 before the first

@@ -6,7 +6,6 @@
 
 #include "installer/ansi_text.h"
 #include "installer/copy_commands.h"
-#include "installer/interpreter_settings.h"
 #include "installer/messages.h"
 
 namespace {
@@ -22,7 +21,7 @@ constexpr unsigned char RECORDED_LEVEL[LEVEL_SIZE] = {'0' + UPDATE_LEVEL, 0, 0, 
 bool readString(platform::KeyHandle key, const char* name, char* buffer, unsigned long size) {
   unsigned long count = size;
   auto* bytes = reinterpret_cast<unsigned char*>(buffer);
-  if (platform::queryValue(key, name, nullptr, bytes, &count) != platform::RESULT_SUCCESS) {
+  if (platform::queryValue(key, name, bytes, &count) != platform::RESULT_SUCCESS) {
     return false;
   }
   if (count > size) return false;  // claims more than it may have written
@@ -47,13 +46,11 @@ bool holdsTwoPercentSigns(const char* text) {
 
 // Every copy lands below installDir, so it must be a full path that ends in a
 // backslash. A control character or a double quote would end the quoted
-// destination early, a backslash after a lone lead byte would become its trail
-// byte, and a variable's value would send the copies elsewhere.
-bool makeInstallDir(char (&installDir)[LONG_VALUE_SIZE], bool delayedExpansion) {
+// destination early, and a backslash after a lone lead byte would become its trail byte.
+bool makeInstallDir(char (&installDir)[LONG_VALUE_SIZE]) {
   const std::size_t length = std::strlen(installDir);
   if (!isFullPath(installDir) || holdsControlCharacterOrAnyOf(installDir, "\"") ||
-      endsInLoneLeadByte(installDir) || holdsTwoPercentSigns(installDir) ||
-      expandsExclamationMark(installDir, delayedExpansion)) {
+      endsInLoneLeadByte(installDir)) {
     return false;
   }
   if (endsInBackslash(installDir)) return true;
@@ -65,9 +62,8 @@ bool makeInstallDir(char (&installDir)[LONG_VALUE_SIZE], bool delayedExpansion) 
 
 // The language names a payload directory that goes unquoted to the command
 // interpreter; empty, the copy would take the installation for its source.
-bool isUsableLanguage(const InstallRecord& record, bool delayedExpansion) {
+bool isUsableLanguage(const InstallRecord& record) {
   return record.installedNlv[0] != '\0' && isPlainFolderName(record.installedNlv) &&
-         !expandsExclamationMark(record.installedNlv, delayedExpansion) &&
          commandFits(PayloadTree{record.installedNlv, ""}, record.installDir);
 }
 
@@ -80,21 +76,21 @@ void composeKeyPath(ComposedText& keyPath) {
 }
 
 RunOutcome openKeyForReading(const char* keyPath, platform::KeyHandle* key) {
-  if (platform::openKey(platform::Root::machine, keyPath, platform::ACCESS_READ, key) !=
-      platform::RESULT_SUCCESS) {
+  if (platform::openMachineKey(keyPath, platform::ACCESS_READ, key) != platform::RESULT_SUCCESS) {
     return stopRun(NOT_INSTALLED_MESSAGE);
   }
   return GO_ON;
 }
 
-RunOutcome readInstallRecord(platform::KeyHandle key, bool delayedExpansion,
-                             InstallRecord* record) {
-  if (!readString(key, "InstallDir", record->installDir) ||
-      !makeInstallDir(record->installDir, delayedExpansion)) {
+RunOutcome readInstallRecord(platform::KeyHandle key, InstallRecord* record) {
+  if (!readString(key, "InstallDir", record->installDir) || !makeInstallDir(record->installDir)) {
     return stopRun(INSTALL_DIR_MESSAGE);
   }
-  if (!readString(key, "Installed NLV", record->installedNlv) ||
-      !isUsableLanguage(*record, delayedExpansion)) {
+  // A variable's value would send the copies elsewhere.
+  if (holdsTwoPercentSigns(record->installDir)) {
+    return stopRunNaming(PERCENT_SIGNS_MESSAGE, record->installDir);
+  }
+  if (!readString(key, "Installed NLV", record->installedNlv) || !isUsableLanguage(*record)) {
     return stopRun(LANGUAGE_MESSAGE);
   }
   if (!readString(key, "ServiceLevel", record->serviceLevel)) return stopRun(LEVEL_MESSAGE);
@@ -103,8 +99,7 @@ RunOutcome readInstallRecord(platform::KeyHandle key, bool delayedExpansion,
 
 bool keyOpensForWriting(const char* keyPath) {
   platform::KeyHandle key = nullptr;
-  if (platform::openKey(platform::Root::machine, keyPath, platform::ACCESS_WRITE, &key) !=
-      platform::RESULT_SUCCESS) {
+  if (platform::openMachineKey(keyPath, platform::ACCESS_WRITE, &key) != platform::RESULT_SUCCESS) {
     return false;
   }
   platform::closeKey(key);
@@ -113,8 +108,7 @@ bool keyOpensForWriting(const char* keyPath) {
 
 RunOutcome recordUpdateLevel(const char* keyPath) {
   platform::KeyHandle key = nullptr;
-  if (platform::openKey(platform::Root::machine, keyPath, platform::ACCESS_WRITE, &key) !=
-      platform::RESULT_SUCCESS) {
+  if (platform::openMachineKey(keyPath, platform::ACCESS_WRITE, &key) != platform::RESULT_SUCCESS) {
     return stopRun(RECORD_FAILED_MESSAGE, EXIT_INCOMPLETE);
   }
   const long result = platform::setValue(key, "ServiceLevel", platform::TYPE_STRING, RECORDED_LEVEL,

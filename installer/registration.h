@@ -11,11 +11,8 @@ void composeKeyPath(ComposedText& keyPath);
 // Opens the product's key for reading; a stop means the product is not installed.
 [[nodiscard]] RunOutcome openKeyForReading(const char* keyPath, platform::KeyHandle* key);
 
-// Reads the three values into record, stopping at the first that is missing or
-// unusable; with delayedExpansion, a ! in a name that goes to the command
-// interpreter makes it unusable.
-[[nodiscard]] RunOutcome readInstallRecord(platform::KeyHandle key, bool delayedExpansion,
-                                           InstallRecord* record);
+// Reads the three values into record, stopping at the first that is missing or unusable.
+[[nodiscard]] RunOutcome readInstallRecord(platform::KeyHandle key, InstallRecord* record);
 
 // True when the key opens for writing; closes it again at once.
 [[nodiscard]] bool keyOpensForWriting(const char* keyPath);

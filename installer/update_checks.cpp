@@ -6,17 +6,14 @@
 #include <cstring>
 
 #include "installer/ansi_text.h"
+#include "installer/copy_commands.h"
 #include "installer/destination_facts.h"
-#include "installer/interpreter_settings.h"
 #include "installer/messages.h"
 #include "platform/platform.h"
 
 namespace {
 
 constexpr char COPY_SWITCHES_VARIABLE[] = "COPYCMD";
-constexpr char EXTENSIONS_VARIABLE[] = "PATHEXT";
-// What cmd.exe runs without an extension where PATHEXT is unset.
-constexpr char DEFAULT_EXTENSIONS[] = ".COM;.EXE;.BAT;.CMD;.VBS;.VBE;.JS;.JSE;.WSF;.WSH;.MSC";
 
 // FAT keeps write times in steps of 2 seconds.
 constexpr unsigned long long TIME_TOLERANCE = 2ULL * 10000000ULL;
@@ -61,17 +58,14 @@ bool runsAsXcopy(const platform::FoundFile& found, const char* extensions) {
 // cmd.exe looks for xcopy in the current folder before PATH. The copies turn
 // that off, but Windows before Vista and Wine do not honour the switch.
 RunOutcome checkNoXcopyPlanted(const char* sourceRoot) {
-  const char* listed = platform::environmentValue(EXTENSIONS_VARIABLE);
-  ComposedText extensions, pattern;
-  const bool isSet = listed != nullptr && listed[0] != '\0';  // cmd.exe takes empty as unset
-  (void)std::snprintf(extensions, sizeof extensions, ";%s;", isSet ? listed : DEFAULT_EXTENSIONS);
-  platform::upperCase(extensions, static_cast<unsigned long>(std::strlen(extensions)));
+  constexpr char EXTENSIONS[] = ";" COPY_EXTENSIONS_TEXT ";";
+  ComposedText pattern;
   (void)std::snprintf(pattern, sizeof pattern, "%s*", sourceRoot);
   platform::SearchHandle search = nullptr;
   platform::FoundFile found;
   long result = platform::findFirstFile(pattern, &search, &found);
   if (result != platform::RESULT_SUCCESS) return GO_ON;
-  while (result == platform::RESULT_SUCCESS && !runsAsXcopy(found, extensions)) {
+  while (result == platform::RESULT_SUCCESS && !runsAsXcopy(found, EXTENSIONS)) {
     result = platform::findNextFile(search, &found);
   }
   platform::findClose(search);
@@ -93,11 +87,24 @@ unsigned long long roundedUp(unsigned long long bytes, unsigned long long cluste
   return cluster == 0 ? bytes : (bytes + cluster - 1) / cluster * cluster;
 }
 
-// A destination that exists must be of the item's kind and, for a file, have
-// none of the protecting attributes and open for writing.
+// A symbolic link, junction or mount point: a reparse point whose tag is a name
+// surrogate, or whose tag cannot be read. Deduplicated, compressed and cloud
+// files carry tags of other kinds and are replaced as plain files.
+bool isNameSurrogate(const char* path, const platform::FileFacts& facts) {
+  if ((facts.attributes & platform::ATTRIBUTE_REPARSE_POINT) == 0) return false;
+  unsigned long tag = 0;
+  return !platform::reparseTag(path, &tag) || (tag & platform::REPARSE_TAG_NAME_SURROGATE) != 0;
+}
+
+// A destination that exists must be no link that sends the copy elsewhere, be
+// of the item's kind and, for a file, have none of the protecting attributes,
+// open for writing and have no other name, whose file xcopy would rewrite too.
 RunOutcome checkReplaceable(const PayloadItem& item, const char* destination, bool exists,
                             const platform::FileFacts& existing, unsigned long long cluster,
                             DestinationTally* tally) {
+  if (exists && isNameSurrogate(destination, existing)) {
+    return stopRunNaming(LINK_MESSAGE, destination);
+  }
   if (exists && describesFolder(existing) != item.isFolder) {
     return stopRunNaming(KIND_IN_THE_WAY_MESSAGE, destination);
   }
@@ -105,9 +112,11 @@ RunOutcome checkReplaceable(const PayloadItem& item, const char* destination, bo
   if (exists && (existing.attributes & PROTECTING_ATTRIBUTES) != 0) {
     return stopRunNaming(PROTECTED_MESSAGE, destination);
   }
-  if (exists && !platform::canOpenForWriting(destination)) {
+  unsigned long names = 1;
+  if (exists && !platform::canOpenForWriting(destination, &names)) {
     return stopRunNaming(IN_USE_MESSAGE, destination);
   }
+  if (names != 1) return stopRunNaming(LINK_MESSAGE, destination);
   if (item.size > existing.size) tally->bytesAdded += roundedUp(item.size - existing.size, cluster);
   tally->replacesFiles = tally->replacesFiles || exists;
   return GO_ON;
@@ -166,8 +175,10 @@ RunOutcome checkReplacingNeedsNoAnswer(const Session& session, bool replacesFile
   return stopRun(UNANSWERABLE_MESSAGE);
 }
 
-bool isInPlace(const PayloadItem& item, bool exists, const platform::FileFacts& facts) {
-  if (!exists) return false;
+// What a link points to is no file that the check can vouch for.
+bool isInPlace(const PayloadItem& item, const char* destination, bool exists,
+               const platform::FileFacts& facts) {
+  if (!exists || isNameSurrogate(destination, facts)) return false;
   if (describesFolder(facts) || item.isFolder) return describesFolder(facts) == item.isFolder;
   const unsigned long long apart = facts.writeTime > item.writeTime
                                        ? facts.writeTime - item.writeTime
@@ -195,8 +206,6 @@ RunOutcome checkUpdateCanComplete(const char* installDir, const PayloadTrees& tr
   if (outcome.stop) return outcome;
   outcome = checkNoXcopyPlanted(sourceRoot);
   if (outcome.stop) return outcome;
-  outcome = checkNoAutoRun();
-  if (outcome.stop) return outcome;
   outcome = checkFoldersExist(installDir, trees);
   if (outcome.stop) return outcome;
   outcome = listPayload(trees, sourceRoot, installDir, listing);
@@ -214,7 +223,7 @@ RunOutcome checkEveryItemInPlace(const PayloadListing& listing) {
     const PayloadItem& item = listing.items[i];
     platform::FileFacts facts{0, 0, 0};
     const bool exists = factsAtDestination(listing, destinations, i, &facts);
-    if (!isInPlace(item, exists, facts)) {
+    if (!isInPlace(item, listing.destinationOf(item), exists, facts)) {
       return stopRunNaming(NOT_COPIED_MESSAGE, listing.destinationOf(item), EXIT_INCOMPLETE);
     }
   }

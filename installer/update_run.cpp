@@ -1,7 +1,6 @@
 // The run of the update: its stages in order.
 #include "installer/update_run.h"
 
-#include "installer/interpreter_settings.h"
 #include "installer/level_gate.h"
 #include "installer/message_boxes.h"
 #include "installer/messages.h"
@@ -54,8 +53,7 @@ int runUpdate() {
   if (outcome.stop) return endRun(outcome, session);
 
   InstallRecord record;
-  const bool delayedExpansion = delayedExpansionIsOn();
-  outcome = readInstallRecord(key, delayedExpansion, &record);
+  outcome = readInstallRecord(key, &record);
   if (outcome.stop) return endRun(outcome, session);
 
   // Before the question, so that nobody is asked for an update that they may not make.
@@ -67,7 +65,7 @@ int runUpdate() {
 
   platform::closeKey(key);
   const char* compilerDir = nullptr;
-  outcome = findCompilerDir(record.installDir, delayedExpansion, &compilerDir);
+  outcome = findCompilerDir(record.installDir, &compilerDir);
   if (outcome.stop) return endRun(outcome, session);
 
   outcome = deployPayload(record, compilerDir, session);

@@ -16,8 +16,6 @@ inline constexpr long RESULT_SUCCESS = 0;               // ERROR_SUCCESS
 inline constexpr unsigned long ACCESS_READ = 0x20019;   // KEY_READ
 inline constexpr unsigned long ACCESS_WRITE = 0x20006;  // KEY_WRITE
 inline constexpr unsigned long TYPE_STRING = 1;         // REG_SZ
-inline constexpr unsigned long TYPE_EXPANDABLE = 2;     // REG_EXPAND_SZ
-inline constexpr unsigned long TYPE_NUMBER = 4;         // REG_DWORD
 inline constexpr unsigned int BOX_ERROR = 0x10;         // MB_ICONERROR
 inline constexpr unsigned int BOX_CONFIRM = 0x131;  // MB_OKCANCEL | MB_ICONWARNING | MB_DEFBUTTON2
 inline constexpr int ANSWER_OK = 1;                 // IDOK
@@ -25,17 +23,13 @@ inline constexpr long RESULT_FILE_NOT_FOUND = 2;    // ERROR_FILE_NOT_FOUND
 inline constexpr long RESULT_PATH_NOT_FOUND = 3;    // ERROR_PATH_NOT_FOUND
 inline constexpr long RESULT_NO_MORE_FILES = 18;    // ERROR_NO_MORE_FILES
 inline constexpr long RESULT_ALREADY_EXISTS = 183;  // ERROR_ALREADY_EXISTS
-inline constexpr long RESULT_MORE_DATA = 234;       // ERROR_MORE_DATA
-inline constexpr unsigned long ATTRIBUTE_READONLY = 0x1;  // FILE_ATTRIBUTE_READONLY
-inline constexpr unsigned long ATTRIBUTE_HIDDEN = 0x2;    // FILE_ATTRIBUTE_HIDDEN
-inline constexpr unsigned long ATTRIBUTE_SYSTEM = 0x4;    // FILE_ATTRIBUTE_SYSTEM
-inline constexpr unsigned long ATTRIBUTE_FOLDER = 0x10;   // FILE_ATTRIBUTE_DIRECTORY
-
-// The registry's roots that the update reads below.
-enum class Root {
-  machine,  // HKEY_LOCAL_MACHINE
-  user,     // HKEY_CURRENT_USER
-};
+inline constexpr unsigned long ATTRIBUTE_READONLY = 0x1;         // FILE_ATTRIBUTE_READONLY
+inline constexpr unsigned long ATTRIBUTE_HIDDEN = 0x2;           // FILE_ATTRIBUTE_HIDDEN
+inline constexpr unsigned long ATTRIBUTE_SYSTEM = 0x4;           // FILE_ATTRIBUTE_SYSTEM
+inline constexpr unsigned long ATTRIBUTE_FOLDER = 0x10;          // FILE_ATTRIBUTE_DIRECTORY
+inline constexpr unsigned long ATTRIBUTE_REPARSE_POINT = 0x400;  // FILE_ATTRIBUTE_REPARSE_POINT
+// The bit that IsReparseTagNameSurrogate tests: symbolic links, junctions, mount points.
+inline constexpr unsigned long REPARSE_TAG_NAME_SURROGATE = 0x20000000;
 
 // What the file system tells of a file or a folder.
 struct FileFacts {
@@ -86,14 +80,13 @@ void restrictLibrarySearch();
 // process has no standard error.
 void writeStandardError(const char* text);
 
-// RegOpenKeyExA(root, path, 0, access): 0 with *key set, or the error code.
-[[nodiscard]] long openKey(Root root, const char* path, unsigned long access, KeyHandle* key);
+// RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, access): 0 with *key set, or the error code.
+[[nodiscard]] long openMachineKey(const char* path, unsigned long access, KeyHandle* key);
 
-// RegQueryValueExA(key, name, null, type, data, size): *type (where type is not
-// null) set to the value's type, *size holding the buffer's size on entry and
-// the data's size on return; 0, or the error code.
-[[nodiscard]] long queryValue(KeyHandle key, const char* name, unsigned long* type,
-                              unsigned char* data, unsigned long* size);
+// RegQueryValueExA(key, name, null, null, data, size): *size holding the buffer's
+// size on entry and the data's size on return; 0, or the error code.
+[[nodiscard]] long queryValue(KeyHandle key, const char* name, unsigned char* data,
+                              unsigned long* size);
 
 // RegSetValueExA(key, name, 0, type, data, size): 0, or the error code.
 [[nodiscard]] long setValue(KeyHandle key, const char* name, unsigned long type,
@@ -109,7 +102,8 @@ int messageBox(const char* text, const char* caption, unsigned int type);
 // getenv(name): the value, or null when the variable is not set.
 [[nodiscard]] const char* environmentValue(const char* name);
 
-// _putenv("name=value"): the variable for this process and every program it starts.
+// SetEnvironmentVariableA(name, value): the variable for every program this process
+// starts; environmentValue, the C library's copy, does not see it.
 void setEnvironmentValue(const char* name, const char* value);
 
 // GetSystemDirectoryA(size, buffer): true when the whole path fit buffer.
@@ -138,16 +132,25 @@ void upperCase(char* text, unsigned long length);
 // FindClose(search).
 void findClose(SearchHandle search);
 
-// CreateFileA(path, GENERIC_WRITE, every share mode, OPEN_EXISTING) closed at
-// once: true when the existing file can be opened for writing. Changes nothing.
-[[nodiscard]] bool canOpenForWriting(const char* path);
+// CreateFileA(path, GENERIC_WRITE | FILE_READ_ATTRIBUTES, every share mode,
+// OPEN_EXISTING) and GetFileInformationByHandle on it, closed at once: true when
+// the existing file can be opened for writing, with *names set to its number of
+// links (0 where the query failed). Changes nothing.
+[[nodiscard]] bool canOpenForWriting(const char* path, unsigned long* names);
+
+// CreateFileA(path, 0, every share mode, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT |
+// FILE_FLAG_BACKUP_SEMANTICS) and DeviceIoControl(FSCTL_GET_REPARSE_POINT): true
+// with *tag set to the reparse tag of the file or folder at path itself.
+[[nodiscard]] bool reparseTag(const char* path, unsigned long* tag);
 
 // GetDiskFreeSpaceExA(directory) and GetDiskFreeSpaceA on its volume's root:
 // true with the bytes free to the caller and the cluster size.
 [[nodiscard]] bool volumeSpace(const char* directory, unsigned long long* freeBytes,
                                unsigned long long* clusterBytes);
 
-// system(commandLine): the command interpreter's exit status, -1 when none could be started.
-[[nodiscard]] int runCommand(const char* commandLine);
+// CreateProcessA(application, commandLine, handles inherited, no flags, this
+// process's environment and folder), waited for: its exit code, or -1 when it
+// could not be started or commandLine is 1024 characters or longer.
+[[nodiscard]] int runProgram(const char* application, const char* commandLine);
 
 }  // namespace platform

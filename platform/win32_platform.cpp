@@ -1,5 +1,6 @@
 // The platform layer on Windows: each call forwarded as it stands.
 #include <windows.h>
+#include <winioctl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -13,8 +14,6 @@ static_assert(RESULT_SUCCESS == ERROR_SUCCESS);
 static_assert(ACCESS_READ == KEY_READ);
 static_assert(ACCESS_WRITE == KEY_WRITE);
 static_assert(TYPE_STRING == REG_SZ);
-static_assert(TYPE_EXPANDABLE == REG_EXPAND_SZ);
-static_assert(TYPE_NUMBER == REG_DWORD);
 static_assert(BOX_ERROR == MB_ICONERROR);
 static_assert(BOX_CONFIRM == (MB_OKCANCEL | MB_ICONWARNING | MB_DEFBUTTON2));
 static_assert(ANSWER_OK == IDOK);
@@ -22,15 +21,19 @@ static_assert(RESULT_FILE_NOT_FOUND == ERROR_FILE_NOT_FOUND);
 static_assert(RESULT_NO_MORE_FILES == ERROR_NO_MORE_FILES);
 static_assert(RESULT_PATH_NOT_FOUND == ERROR_PATH_NOT_FOUND);
 static_assert(RESULT_ALREADY_EXISTS == ERROR_ALREADY_EXISTS);
-static_assert(RESULT_MORE_DATA == ERROR_MORE_DATA);
 static_assert(ATTRIBUTE_READONLY == FILE_ATTRIBUTE_READONLY);
 static_assert(ATTRIBUTE_HIDDEN == FILE_ATTRIBUTE_HIDDEN);
 static_assert(ATTRIBUTE_SYSTEM == FILE_ATTRIBUTE_SYSTEM);
 static_assert(ATTRIBUTE_FOLDER == FILE_ATTRIBUTE_DIRECTORY);
+static_assert(ATTRIBUTE_REPARSE_POINT == FILE_ATTRIBUTE_REPARSE_POINT);
+static_assert(IsReparseTagNameSurrogate(REPARSE_TAG_NAME_SURROGATE));
+static_assert(!IsReparseTagNameSurrogate(~REPARSE_TAG_NAME_SURROGATE));
 static_assert(sizeof(unsigned long) == sizeof(DWORD));
 static_assert(sizeof(FoundFile::name) == sizeof(WIN32_FIND_DATAA::cFileName));
 
 namespace {
+
+constexpr DWORD EVERY_SHARE_MODE = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 unsigned long long joined(DWORD high, DWORD low) {
   return (static_cast<unsigned long long>(high) << 32) | low;
@@ -103,17 +106,15 @@ void writeStandardError(const char* text) {
   WriteFile(output, "\r\n", 2, &written, nullptr);
 }
 
-long openKey(Root root, const char* path, unsigned long access, KeyHandle* key) {
+long openMachineKey(const char* path, unsigned long access, KeyHandle* key) {
   HKEY handle = nullptr;
-  const HKEY rootKey = root == Root::user ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
-  const LONG result = RegOpenKeyExA(rootKey, path, 0, access, &handle);
+  const LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, access, &handle);
   *key = reinterpret_cast<KeyHandle>(handle);
   return result;
 }
 
-long queryValue(KeyHandle key, const char* name, unsigned long* type, unsigned char* data,
-                unsigned long* size) {
-  return RegQueryValueExA(reinterpret_cast<HKEY>(key), name, nullptr, type, data, size);
+long queryValue(KeyHandle key, const char* name, unsigned char* data, unsigned long* size) {
+  return RegQueryValueExA(reinterpret_cast<HKEY>(key), name, nullptr, nullptr, data, size);
 }
 
 long setValue(KeyHandle key, const char* name, unsigned long type, const unsigned char* data,
@@ -130,11 +131,7 @@ int messageBox(const char* text, const char* caption, unsigned int type) {
 const char* environmentValue(const char* name) { return std::getenv(name); }
 
 void setEnvironmentValue(const char* name, const char* value) {
-  char assignment[1024];
-  if (std::snprintf(assignment, sizeof assignment, "%s=%s", name, value) <
-      static_cast<int>(sizeof assignment)) {
-    _putenv(assignment);
-  }
+  SetEnvironmentVariableA(name, value);
 }
 
 bool systemDirectory(char* buffer, unsigned long size) {
@@ -177,13 +174,32 @@ long findNextFile(SearchHandle search, FoundFile* found) {
 
 void findClose(SearchHandle search) { FindClose(search); }
 
-bool canOpenForWriting(const char* path) {
-  const HANDLE file =
-      CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+bool canOpenForWriting(const char* path, unsigned long* names) {
+  // GENERIC_WRITE alone does not let Windows tell the number of links.
+  const HANDLE file = CreateFileA(path, GENERIC_WRITE | FILE_READ_ATTRIBUTES, EVERY_SHARE_MODE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION information;
+  *names = GetFileInformationByHandle(file, &information) ? information.nNumberOfLinks : 0;
   CloseHandle(file);
   return true;
+}
+
+bool reparseTag(const char* path, unsigned long* tag) {
+  const HANDLE file =
+      CreateFileA(path, 0, EVERY_SHARE_MODE, nullptr, OPEN_EXISTING,
+                  FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  // Every reparse point's data begins with its tag; the rest may be up to 16 KiB.
+  static_assert(MAXIMUM_REPARSE_DATA_BUFFER_SIZE == 16 * 1024);
+  DWORD data[MAXIMUM_REPARSE_DATA_BUFFER_SIZE / sizeof(DWORD)];
+  DWORD size = 0;
+  const bool read = DeviceIoControl(file, FSCTL_GET_REPARSE_POINT, nullptr, 0, data, sizeof data,
+                                    &size, nullptr) &&
+                    size >= sizeof data[0];
+  CloseHandle(file);
+  if (read) *tag = data[0];
+  return read;
 }
 
 bool volumeSpace(const char* directory, unsigned long long* freeBytes,
@@ -201,6 +217,28 @@ bool volumeSpace(const char* directory, unsigned long long* freeBytes,
   return true;
 }
 
-int runCommand(const char* commandLine) { return std::system(commandLine); }
+int runProgram(const char* application, const char* commandLine) {
+  char line[1024];  // CreateProcessA may write into the command line
+  if (std::snprintf(line, sizeof line, "%s", commandLine) >= static_cast<int>(sizeof line)) {
+    return -1;
+  }
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  // As the C library's system starts its interpreter: handles inherited, no
+  // flags, so that a program without a console gives it a console of its own.
+  if (!CreateProcessA(application, line, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                      &process)) {
+    return -1;
+  }
+  CloseHandle(process.hThread);
+  DWORD status = static_cast<DWORD>(-1);
+  if (WaitForSingleObject(process.hProcess, INFINITE) != WAIT_OBJECT_0 ||
+      !GetExitCodeProcess(process.hProcess, &status)) {
+    status = static_cast<DWORD>(-1);
+  }
+  CloseHandle(process.hProcess);
+  return static_cast<int>(status);
+}
 
 }  // namespace platform

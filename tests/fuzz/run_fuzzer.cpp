@@ -64,14 +64,43 @@ struct PayloadFile {
   unsigned long long size;
 };
 
-// The installation folder and the three trees, each there or not, with a file of
-// the fuzzer's size (hidden, system, or locked at its destination) in each tree,
-// the volume's room, and a copy that leaves the first file out.
-std::vector<PayloadFile> scriptFiles(FuzzedDataProvider& input, FakeWindows& fake) {
+// What the update is to copy, and whether a link below the installation stands
+// where a copy would write.
+struct ScriptedFiles {
   std::vector<PayloadFile> payload;
+  bool linked = false;
+};
+
+// Makes the file or folder at path a reparse point of the fuzzer's tag (a
+// symbolic link, a deduplicated file, or one whose tag cannot be read), or a
+// file of two names; true when that is a link that the copies must not write through.
+bool scriptLink(FuzzedDataProvider& input, const string& path) {
+  FakeFile* file = findFile(path);
+  if (file == nullptr || input.ConsumeBool()) return false;
+  switch (input.ConsumeIntegralInRange(0, 3)) {
+    case 0:
+      file->names = 2;
+      return !file->isFolder;
+    case 1:
+      file->attributes |= 0x400;
+      file->reparseTag = 0x80000013;
+      return false;
+    default:
+      file->attributes |= 0x400;
+      if (input.ConsumeBool()) file->reparseTag = 0xA000000C;
+      return true;
+  }
+}
+
+// The installation folder and the three trees, each there or not, with a file of
+// the fuzzer's size (hidden, system, or locked at its destination, which may be
+// a link) in each tree, the volume's room, and a copy that leaves the first file out.
+ScriptedFiles scriptFiles(FuzzedDataProvider& input, FakeWindows& fake) {
+  ScriptedFiles scripted;
+  std::vector<PayloadFile>& payload = scripted.payload;
   if (fake.values.count("InstallDir") == 0 || fake.values.count("Installed NLV") == 0 ||
       !fake.compiler) {
-    return payload;
+    return scripted;
   }
   string installDir = text(fake, "InstallDir");
   if (!endsInBackslash(installDir, fake.codePage)) installDir += '\\';
@@ -95,7 +124,10 @@ std::vector<PayloadFile> scriptFiles(FuzzedDataProvider& input, FakeWindows& fak
     if (inDistribution) continue;
     if (file.attributes == 0) payload.push_back({destination + name, size});
     if (input.ConsumeBool()) addFile(destination + name, size / 2).locked = input.ConsumeBool();
+    const bool listed = file.attributes == 0;  // hidden and system files are not copied
+    scripted.linked = (scriptLink(input, destination + name) && listed) || scripted.linked;
   }
+  scripted.linked = scriptLink(input, installDir + compiler) || scripted.linked;
   fake.freeBytes = input.ConsumeBool() ? 1ULL << 40 : input.ConsumeIntegralInRange(0, 1 << 22);
   fake.clusterBytes = input.PickValueInArray({1ULL, 512ULL, 4096ULL});
   if (!payload.empty() && input.ConsumeBool()) {
@@ -103,7 +135,7 @@ std::vector<PayloadFile> scriptFiles(FuzzedDataProvider& input, FakeWindows& fak
       if (FakeFile* file = findFile(gone)) file->size += 1;
     };
   }
-  return payload;
+  return scripted;
 }
 
 void script(FuzzedDataProvider& input, FakeWindows& fake) {
@@ -127,17 +159,7 @@ void script(FuzzedDataProvider& input, FakeWindows& fake) {
   fake.sessionZero = !(input.ConsumeBool() || input.ConsumeBool());
   fake.consoleSession = input.PickValueInArray({0UL, 1UL, 0xFFFFFFFFUL});
   fake.mutexResult = input.PickValueInArray({0L, 0L, 0L, 183L, 5L, 6L, 1450L});
-  for (const char* root : {"HKEY_LOCAL_MACHINE", "HKEY_CURRENT_USER"}) {
-    const string key = string(root) + PROCESSOR_KEY;
-    if (!(input.ConsumeBool() || input.ConsumeBool())) {
-      fake.registry[key + "AutoRun"] = {input.PickValueInArray({1UL, 2UL, 4UL}),
-                                        input.PickValueInArray({"", "  ", "cd \\"}) + string(1, 0)};
-    }
-    if (input.ConsumeBool()) {
-      fake.registry[key + "DelayedExpansion"] = {4UL,
-                                                 string(1, input.ConsumeBool()) + string(3, 0)};
-    }
-  }
+  if (input.ConsumeBool()) fake.environment["PATH"] = "C:\\dist;C:\\Windows\\system32";
   if (input.ConsumeBool()) fake.copySwitches = input.PickValueInArray({"/Y", "/y", "/-Y", ""});
   if (!(input.ConsumeBool() || input.ConsumeBool())) {
     addFile(input.PickValueInArray({"xcopy.bat", "XCOPY.EXE", "xcopy.txt", "xcopy.cmd\\"}));
@@ -162,26 +184,19 @@ void checkCommands(const FakeWindows& fake) {
   require(fake.commands.empty() || fake.commands.size() == 3, "all three commands or none");
   if (fake.commands.empty()) return;
   const auto firstCopy = std::find_if(fake.calls.begin(), fake.calls.end(), [](const string& call) {
-    return call.rfind("system ", 0) == 0;
+    return call.rfind("run ", 0) == 0;
   });
   require(std::find(fake.calls.begin(), firstCopy, "putenv NoDefaultCurrentDirectoryInExePath=1") !=
               firstCopy,
           "the copies never look for xcopy in the current folder");
-  // The fuzzer's AutoRun values run a command where they begin with "cd".
-  const auto processor = [&](const char* root, const char* name) {
-    const auto value = fake.registry.find(string(root) + PROCESSOR_KEY + name);
-    return value == fake.registry.end() ? FakeValue{0, ""} : value->second;
-  };
-  for (const char* root : {"HKEY_LOCAL_MACHINE", "HKEY_CURRENT_USER"}) {
-    const FakeValue autoRun = processor(root, "AutoRun");
-    require(autoRun.type == 4 || autoRun.bytes[0] != 'c', "no copy runs after an AutoRun command");
-  }
-  const FakeValue user = processor("HKEY_CURRENT_USER", "DelayedExpansion");
-  const bool expands =
-      (user.type != 0 ? user : processor("HKEY_LOCAL_MACHINE", "DelayedExpansion")).bytes[0] == 1;
-  for (const string& command : fake.commands) {
+  const string interpreter = fake.systemDirectory + "\\cmd.exe";
+  for (std::size_t i = 0; i < fake.runs.size(); ++i) {
+    const FakeRun& run = fake.runs[i];
+    require(run.application == interpreter && run.path == fake.systemDirectory &&
+                run.commandLine == "\"" + interpreter + "\" /d /v:off /c " + fake.commands[i],
+            "every copy runs in the system's cmd.exe, told to run nothing else");
+    const string& command = fake.commands[i];
     require(command.size() <= LONGEST_COMMAND, "a command fits its buffer");
-    require(!expands || command.find('!') == string::npos, "no ! where delayed expansion is on");
     require(std::count(command.begin(), command.end(), '%') < 2, "no two % in a command");
   }
   string destination = text(fake, "InstallDir");
@@ -197,7 +212,8 @@ void checkCommands(const FakeWindows& fake) {
 }
 
 void checkOutcome(const FakeWindows& fake, int status, const std::vector<int>& commandResults,
-                  const std::vector<PayloadFile>& payload) {
+                  const ScriptedFiles& scripted) {
+  require(!scripted.linked || fake.commands.empty(), "no copy writes through a link");
   const bool levelWritten = fake.written.count("ServiceLevel") == 1;
   bool allCopied = fake.commands.size() == 3;
   for (const int result : commandResults) allCopied = allCopied && (result == 0 || result == 1);
@@ -206,7 +222,7 @@ void checkOutcome(const FakeWindows& fake, int status, const std::vector<int>& c
   if (status == 1 || status == 1618) require(!touchedInstallation(), "a refusal changes nothing");
   require(status == 0 || !levelWritten, "a written level means status 0");
   if (status == 0) {
-    for (const PayloadFile& file : payload) {
+    for (const PayloadFile& file : scripted.payload) {
       const FakeFile* copy = findFile(file.destination);
       require(copy != nullptr && !copy->isFolder && copy->size == file.size,
               "status 0 means every payload file is in place");
@@ -236,12 +252,12 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
   resetFakeWindows();
   FakeWindows& fake = fakeWindows();
   script(input, fake);
-  const std::vector<PayloadFile> payload = scriptFiles(input, fake);
+  const ScriptedFiles scripted = scriptFiles(input, fake);
   const std::vector<int> commandResults = fake.commandResults;
 
   const int status = runUpdate();
 
   checkCommands(fake);
-  checkOutcome(fake, status, commandResults, payload);
+  checkOutcome(fake, status, commandResults, scripted);
   return 0;
 }

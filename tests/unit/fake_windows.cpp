@@ -20,6 +20,7 @@ constexpr long PATH_NOT_FOUND = 3;
 constexpr long ACCESS_DENIED = 5;
 constexpr long INVALID_HANDLE = 6;
 constexpr long MORE_DATA = 234;
+constexpr char COPY_SWITCH[] = " /c ";
 constexpr unsigned char SCRIBBLE = 0xCC;
 
 FakeWindows fake;
@@ -217,28 +218,20 @@ std::vector<std::string> queriedValues() {
 
 bool touchedInstallation() {
   for (const std::string& call : fake.calls) {
-    if (call.rfind("system ", 0) == 0 || call.rfind("set ", 0) == 0) return true;
+    if (call.rfind("run ", 0) == 0 || call.rfind("set ", 0) == 0) return true;
   }
   return false;
 }
 
 namespace platform {
 
-// The product's key answers as scripted; any other exists where a value is below it.
-long openKey(Root root, const char* path, unsigned long access, KeyHandle* key) {
-  const bool user = root == Root::user;
-  const std::string name = (user ? "HKEY_CURRENT_USER\\" : "HKEY_LOCAL_MACHINE\\") + string(path);
-  fake.calls.push_back("open " + (user ? name : string(path)) + " " + hex(access));
+// The product's key answers as scripted; no other key exists.
+long openMachineKey(const char* path, unsigned long access, KeyHandle* key) {
+  fake.calls.push_back("open " + string(path) + " " + hex(access));
   *key = nullptr;
-  const bool product = !user && std::strcmp(path, PRODUCT_KEY) == 0;
-  const auto below = fake.registry.lower_bound(name + "\\");
-  const bool other = below != fake.registry.end() && below->first.rfind(name + "\\", 0) == 0;
-  if (product ? !fake.keyExists : !other) return FILE_NOT_FOUND;
-  const long error = !product                 ? 0
-                     : access == ACCESS_WRITE ? fake.openWriteError
-                                              : fake.openReadError;
+  if (std::strcmp(path, PRODUCT_KEY) != 0 || !fake.keyExists) return FILE_NOT_FOUND;
+  const long error = access == ACCESS_WRITE ? fake.openWriteError : fake.openReadError;
   if (error != 0) return error;
-  fake.handleKey.push_back(product ? "" : name);
   fake.handleAccess.push_back(access);
   fake.handleOpen.push_back(true);
   *key = reinterpret_cast<KeyHandle>(static_cast<std::uintptr_t>(fake.handleOpen.size()));
@@ -247,19 +240,13 @@ long openKey(Root root, const char* path, unsigned long access, KeyHandle* key) 
 
 // Like the registry: never writes more than *size bytes, leaves what follows
 // the data as it was (here: scribbled), and says how large the data is.
-long queryValue(KeyHandle key, const char* name, unsigned long* type, unsigned char* data,
-                unsigned long* size) {
+long queryValue(KeyHandle key, const char* name, unsigned char* data, unsigned long* size) {
   fake.calls.push_back("query " + string(name) + " " + std::to_string(*size));
   std::memset(data, SCRIBBLE, *size);
   if (!allows(key, ACCESS_READ)) return INVALID_HANDLE;
-  const string& keyName = fake.handleKey[openIndex(key) - 1];
-  const auto product = fake.values.find(name);
-  const auto other = fake.registry.find(keyName + "\\" + name);
-  if (keyName.empty() ? product == fake.values.end() : other == fake.registry.end()) {
-    return FILE_NOT_FOUND;
-  }
-  const string& bytes = keyName.empty() ? product->second : other->second.bytes;
-  if (type != nullptr) *type = keyName.empty() ? TYPE_STRING : other->second.type;
+  const auto value = fake.values.find(name);
+  if (value == fake.values.end()) return FILE_NOT_FOUND;
+  const string& bytes = value->second;
   const bool fits = bytes.size() <= *size;
   *size = static_cast<unsigned long>(bytes.size());
   if (!fits) return MORE_DATA;
@@ -292,7 +279,8 @@ int messageBox(const char* text, const char* caption, unsigned int type) {
   return answer;
 }
 
-// Windows matches variable names without regard to case.
+// Windows matches variable names without regard to case. What the update sets
+// is not seen here, as the C library's copy of the environment does not see it.
 const char* environmentValue(const char* name) {
   fake.calls.push_back("getenv " + std::string(name));
   const std::optional<std::string>* value = nullptr;
@@ -305,7 +293,7 @@ const char* environmentValue(const char* name) {
 
 void setEnvironmentValue(const char* name, const char* value) {
   fake.calls.push_back("putenv " + std::string(name) + "=" + value);
-  fake.environment[upper(name)] = value;
+  fake.setForPrograms[upper(name)] = value;
 }
 
 bool systemDirectory(char* buffer, unsigned long size) {
@@ -336,10 +324,21 @@ bool isLeadByte(char byte) {
          ((value >= 0x81 && value <= 0x9F) || (value >= 0xE0 && value <= 0xFC));
 }
 
-int runCommand(const char* commandLine) {
-  fake.calls.push_back("system " + std::string(commandLine));
-  fake.commands.push_back(commandLine);
-  int result = runXcopy(commandLine);
+// Any program runs what follows its line's first " /c ", as cmd.exe would.
+int runProgram(const char* application, const char* commandLine) {
+  fake.calls.push_back("run " + string(application) + " " + commandLine);
+  const auto variable = [](const string& name) {
+    const auto set = fake.setForPrograms.find(name);
+    const auto inherited = fake.environment.find(name);
+    return set != fake.setForPrograms.end()      ? set->second
+           : inherited != fake.environment.end() ? inherited->second
+                                                 : "";
+  };
+  fake.runs.push_back(FakeRun{application, commandLine, variable("PATH"), variable("PATHEXT")});
+  const string line = commandLine;
+  const std::size_t run = line.find(COPY_SWITCH);
+  fake.commands.push_back(run == string::npos ? line : line.substr(run + sizeof COPY_SWITCH - 1));
+  int result = runXcopy(fake.commands.back());
   if (!fake.commandResults.empty()) {
     result = fake.commandResults.front();
     fake.commandResults.erase(fake.commandResults.begin());
@@ -398,9 +397,18 @@ void findClose(SearchHandle search) {
   searches.at(reinterpret_cast<std::uintptr_t>(search) - 1).clear();
 }
 
-bool canOpenForWriting(const char* path) {
+bool canOpenForWriting(const char* path, unsigned long* names) {
   const FakeFile* file = findFile(path);
-  return file != nullptr && !file->isFolder && !file->locked;
+  if (file == nullptr || file->isFolder || file->locked) return false;
+  *names = file->names;
+  return true;
+}
+
+bool reparseTag(const char* path, unsigned long* tag) {
+  const FakeFile* file = findFile(path);
+  if (file == nullptr || !file->reparseTag) return false;
+  *tag = *file->reparseTag;
+  return true;
 }
 
 bool volumeSpace(const char*, unsigned long long* freeBytes, unsigned long long* clusterBytes) {

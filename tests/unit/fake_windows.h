@@ -10,14 +10,6 @@
 #include <vector>
 
 inline constexpr char PRODUCT_KEY[] = "Software\\Kestrade\\Lumeric Server\\4.5";
-// The command interpreter's key, between a root's name and a value's.
-inline constexpr char PROCESSOR_KEY[] = "\\Software\\Microsoft\\Command Processor\\";
-
-// A value of a key other than the product's.
-struct FakeValue {
-  unsigned long type;
-  std::string bytes;
-};
 
 struct FakeBox {
   std::string text;
@@ -31,9 +23,16 @@ struct FakeFile {
   bool isFolder = false;
   unsigned long long size = 0;
   unsigned long long writeTime = 0;
-  unsigned long attributes = 0;  // hidden 0x2, system 0x4
-  bool locked = false;           // read-only, or held open without write sharing
-  bool unreadable = false;       // a folder whose contents cannot be listed
+  unsigned long attributes = 0;             // hidden 0x2, system 0x4, reparse point 0x400
+  bool locked = false;                      // read-only, or held open without write sharing
+  bool unreadable = false;                  // a folder whose contents cannot be listed
+  std::optional<unsigned long> reparseTag;  // unset: it cannot be read
+  unsigned long names = 1;                  // hard links to a file; 0: they cannot be counted
+};
+
+// A program that the update started, with PATH and PATHEXT as it got them.
+struct FakeRun {
+  std::string application, commandLine, path, extensions;
 };
 
 struct FakeWindows {
@@ -43,16 +42,14 @@ struct FakeWindows {
   long openWriteError = 0;  // likewise for writing
   long setError = 0;
   std::map<std::string, std::string> values;  // value name to its raw data bytes
-  // Every other key's values, by full name ("HKEY_CURRENT_USER\\Software\\...\\AutoRun").
-  std::map<std::string, FakeValue> registry;
-  std::vector<int> answers;             // box results in turn; IDOK once they run out
-  std::optional<std::string> compiler;  // QDXCOMP
-  std::vector<int> commandResults;      // system() results in turn; 0 once they run out
-  unsigned int codePage = 1252;         // or 932, whose lead bytes are 0x81-0x9F and 0xE0-0xFC
+  std::vector<int> answers;                   // box results in turn; IDOK once they run out
+  std::optional<std::string> compiler;        // QDXCOMP
+  std::vector<int> commandResults;            // the copies' exit codes in turn; 0 once they run out
+  unsigned int codePage = 1252;  // or 932, whose lead bytes are 0x81-0x9F and 0xE0-0xFC
 
-  // The file system, keyed by the upper-cased full path. A command
-  // "xcopy /E /I S "D"" copies as Wine's xcopy does (passing over hidden and
-  // system files and locked destinations) unless commandResults scripts it.
+  // The file system, keyed by the upper-cased full path. A program started with
+  // "... /c xcopy /E /I S "D"" copies as Wine's xcopy does (passing over hidden
+  // and system files and locked destinations) unless commandResults scripts it.
   std::map<std::string, FakeFile> files;
   std::string currentDirectory = "C:\\dist";
   unsigned long long freeBytes = 1ULL << 40;
@@ -67,24 +64,25 @@ struct FakeWindows {
   long mutexResult = 0;                            // what creating the run's mutex gives
   std::string mutexName;                           // the name it was created with
   std::map<std::string, std::string> environment;  // other variables, by upper-case name
+  std::map<std::string, std::string> setForPrograms;  // set by the update, for what it starts
   std::string systemDirectory = "C:\\Windows\\system32";
   std::optional<std::string> copySwitches;        // COPYCMD
   std::string standardError;                      // what the update wrote there
   std::function<void(FakeWindows&)> afterCopies;  // runs after the third command
 
-  // What the update did, in order: "open <path> <access>" (a user's key named
-  // from its root, HKEY_CURRENT_USER\...), "query <name> <size>",
+  // What the update did, in order: "open <path> <access>", "query <name> <size>",
   // "close <handle>", "box <type>", "getenv <name>", "putenv <name>=<value>",
-  // "facts <path>", "find <pattern>", "system <line>", "set <name> type=<type> size=<size>".
+  // "facts <path>", "find <pattern>", "run <application> <line>",
+  // "set <name> type=<type> size=<size>".
   std::vector<std::string> calls;
   std::vector<FakeBox> boxes;
-  std::vector<std::string> commands;
+  std::vector<FakeRun> runs;
+  std::vector<std::string> commands;           // what each run's line gives cmd.exe after /c
   std::map<std::string, std::string> written;  // value name to the bytes set
 
-  // Handles handed out, indexed from 1: the access each was opened with, the
-  // key's full name for keys other than the product's, and whether it is still open.
+  // Handles handed out, indexed from 1: the access each was opened with, and
+  // whether it is still open.
   std::vector<unsigned long> handleAccess;
-  std::vector<std::string> handleKey;
   std::vector<bool> handleOpen;
 };
 
@@ -113,5 +111,5 @@ void addInstallation(const std::string& installDir, const std::string& compilerD
 // Names that the update queried, in order.
 std::vector<std::string> queriedValues();
 
-// True when the update ran a command or set a value.
+// True when the update started a program or set a value.
 bool touchedInstallation();

@@ -255,23 +255,12 @@ TEST(PayloadChecks, WhatWouldStopTheUpdateHalfwayIsRefusedBeforeTheFirstCopy) {
     addInstallation(dir, "MS60", "EN");
   };
   const Change outOfMemoryLater = [](FakeWindows& f) { f.memoryRunsOutAtDestinations = true; };
-  const Change noExtensions = [](FakeWindows& f) { f.environment["PATHEXT"] = ""; };
-  const string LM = "HKEY_LOCAL_MACHINE", CU = "HKEY_CURRENT_USER", ON("\1\0\0\0", 4), OFF(4, 0);
-  const auto processor = [](string root, string name, unsigned long type, string bytes) {
-    return [=](FakeWindows& f) { f.registry[root + PROCESSOR_KEY + name] = {type, bytes}; };
-  };
-  const auto autoRun = [&](string root, unsigned long type, string text) {
-    return processor(root, "AutoRun", type, text + '\0');
-  };
-  const auto delayed = [&](string root, string on) {
-    return processor(root, "DelayedExpansion", 4, on);
-  };
+  const Change exeOnly = [](FakeWindows& f) { f.environment["PATHEXT"] = ".EXE"; };
+  const Change noSystemFolder = [](FakeWindows& f) { f.systemDirectory = string(300, 's'); };
   const auto language = [](string s) {
     return [=](FakeWindows& f) { f.values["Installed NLV"] = s; };
   };
   const auto qdxcomp = [](string name) { return [=](FakeWindows& f) { f.compiler = name; }; };
-  const Change userOff = both(both(delayed(CU, OFF), delayed(LM, ON)), language("E!N"));
-  const Change bothAutoRuns = both(autoRun(CU, 2, "x"), autoRun(LM, 2, "x"));
   const string here = "C:\\dist\\", dirs = "Common\\docs\\",
                bat = expected::planted(here + "xcopy.bat");
   runTreeRows({
@@ -279,30 +268,40 @@ TEST(PayloadChecks, WhatWouldStopTheUpdateHalfwayIsRefusedBeforeTheFirstCopy) {
       {"a mutex this run may not open", mutex(5), {}, 1618, expected::ANOTHER_RUN},
       {"another kind of object holds the name", mutex(6), {}, 1618, expected::ANOTHER_RUN},
       {"a mutex that cannot be made", mutex(1450), {}, 1618, expected::ANOTHER_RUN},
-      {"%OS% in InstallDir", both(os, dirValue("C:\\%OS%\\L")), {}, 1, expected::INSTALL_DIR},
-      {"%OS:~0,3%", both(os, dirValue("C:\\%OS:~0,3%")), {}, 1, expected::INSTALL_DIR},
-      {"%CD%, which no environment holds", dirValue("C:\\L%CD%x"), {}, 1, expected::INSTALL_DIR},
+      {"%OS% in InstallDir",
+       both(os, dirValue("C:\\%OS%\\L")),
+       {},
+       1,
+       expected::percentSigns("C:\\%OS%\\L\\")},
+      {"%OS:~0,3%",
+       both(os, dirValue("C:\\%OS:~0,3%")),
+       {},
+       1,
+       expected::percentSigns("C:\\%OS:~0,3%\\")},
+      {"%CD%, which no environment holds",
+       dirValue("C:\\L%CD%x"),
+       {},
+       1,
+       expected::percentSigns("C:\\L%CD%x\\")},
+      {"no system folder", noSystemFolder, {}, 1, expected::NO_SYSTEM_FOLDER},
       {"planted xcopy.bat", add("xcopy.bat"), {}, 1, bat},
-      {"XCOPY.ps1", both(ps1, add("XCOPY.ps1")), {}, 1, expected::planted(here + "XCOPY.ps1")},
-      {"an empty PATHEXT is unset", both(noExtensions, add("xcopy.bat")), {}, 1, bat},
+      {"XCOPY.ps1, which the copies' PATHEXT leaves out", both(ps1, add("XCOPY.ps1")), {}, 0, ""},
+      {"xcopy.bat, which the user's PATHEXT leaves out",
+       both(exeOnly, add("xcopy.bat")),
+       {},
+       1,
+       bat},
       {"at a root", both(atRoot, add("C:\\xcopy.cmd")), {}, 1, expected::planted("C:\\xcopy.cmd")},
       {"an xcopy.txt runs nothing", add("xcopy.txt"), {}, 0, ""},
       {"a program of another name", both(add("setup.exe"), add("xcopz.bat")), {}, 0, ""},
       {"a folder named xcopy.cmd", add("xcopy.cmd\\"), {}, 0, ""},
-      {"AutoRun, machine's", autoRun(LM, 1, "cd /d %HOME%"), {}, 1, expected::autoRun(LM)},
-      {"AutoRun, both", bothAutoRuns, {}, 1, expected::autoRun(LM)},
-      {"AutoRun, user's", autoRun(CU, 2, "conda_hook"), {}, 1, expected::autoRun(CU)},
-      {"AutoRun, too long", autoRun(CU, 1, string(600, ' ')), {}, 1, expected::autoRun(CU)},
-      {"AutoRun empty", autoRun(LM, 1, ""), {}, 0, ""},
-      {"AutoRun of spaces", autoRun(LM, 1, "   "), {}, 0, ""},
-      {"AutoRun a number", autoRun(LM, 4, "\x01\x01\x01"), {}, 0, ""},
-      {"! in InstallDir", both(delayed(CU, ON), dirValue("C:\\L!")), {}, 1, expected::INSTALL_DIR},
-      {"user's 0 over machine's 1", userOff, {}, 1, expected::noSource("E!N")},
-      {"! off in InstallDir", dirValue("C:\\L!"), {}, 1, expected::noInstallDir("C:\\L!\\")},
-      {"! in the language", both(delayed(LM, ON), language("E!N")), {}, 1, expected::LANGUAGE},
-      {"! off in the language", language("E!N"), {}, 1, expected::noSource("E!N")},
-      {"! in the compiler", both(delayed(LM, ON), qdxcomp("M!")), {}, 1, expected::BAD_COMPILER},
-      {"! off in the compiler", qdxcomp("M!"), {}, 1, expected::noSource("M!")},
+      {"! in InstallDir is a character",
+       dirValue("C:\\L!"),
+       {},
+       1,
+       expected::noInstallDir("C:\\L!\\")},
+      {"! in the language", language("E!N"), {}, 1, expected::noSource("E!N")},
+      {"! in the compiler", qdxcomp("M!"), {}, 1, expected::noSource("M!")},
       {"file, folder", add("Common\\MS60"), {}, 1, expected::fileAndFolder(dir + "MS60")},
       {"folder, file",
        both(add(dirs), add("EN\\DOCS")),
@@ -533,6 +532,61 @@ TEST(PayloadChecks, FirstItemNotInPlaceAfterTheCopiesIsNamed) {
   });
 }
 
+// A link below the installation would send a copy outside it; the installation
+// directory itself, and reparse points that are no links, are the administrator's.
+TEST(PayloadChecks, NoCopyWritesThroughALink) {
+  const string dir = "C:\\Lumeric\\";
+  constexpr unsigned long SYMLINK = 0xA000000C, MOUNT_POINT = 0xA0000003, DEDUP = 0x80000013,
+                          CLOUD = 0x9000001A;
+  const auto reparse = [](const string& path, std::optional<unsigned long> tag) {
+    return [=](FakeWindows&) {
+      FakeFile& file = findFile(path) != nullptr ? *findFile(path) : addFile(path);
+      file.attributes |= 0x400;
+      file.reparseTag = tag;
+    };
+  };
+  const auto names = [](const string& path, unsigned long count) {
+    return [=](FakeWindows&) { addFile(path).names = count; };
+  };
+  const Change deeper = [=](FakeWindows& f) {
+    addFile("Common\\bin\\lib.dat");
+    reparse(dir + "bin\\", MOUNT_POINT)(f);
+  };
+  runTreeRows({
+      {"a symbolic link at a destination folder",
+       reparse(dir + "MS60\\", SYMLINK),
+       {},
+       1,
+       expected::link(dir + "MS60")},
+      {"a symbolic link at a replaced file",
+       reparse(dir + "common.dat", SYMLINK),
+       {},
+       1,
+       expected::link(dir + "common.dat")},
+      {"a mount point deeper in a tree", deeper, {}, 1, expected::link(dir + "bin")},
+      {"a tag that cannot be read",
+       reparse(dir + "MS60\\", std::nullopt),
+       {},
+       1,
+       expected::link(dir + "MS60")},
+      {"a deduplicated file", reparse(dir + "common.dat", DEDUP), {}, 0, ""},
+      {"a cloud placeholder folder", reparse(dir + "MS60\\", CLOUD), {}, 0, ""},
+      {"a hard-linked file",
+       names(dir + "common.dat", 2),
+       {},
+       1,
+       expected::link(dir + "common.dat")},
+      {"links that cannot be counted",
+       names(dir + "language.dat", 0),
+       {},
+       1,
+       expected::link(dir + "language.dat")},
+      {"the installation directory itself", reparse(dir, SYMLINK), {}, 0, ""},
+      {"a link made during the copies", NOTHING, reparse(dir + "MS60\\", SYMLINK), 2,
+       expected::notCopied(dir + "MS60")},
+  });
+}
+
 // A service's session: nothing may wait for an answer that nobody can give.
 TEST(PayloadChecks, SessionWithoutAScreenAsksNothingAndSaysAllOnStandardError) {
   const auto session = [](std::optional<string> copySwitches, bool replaces = true,
@@ -573,6 +627,8 @@ TEST(PayloadChecks, SessionWithoutAScreenAsksNothingAndSaysAllOnStandardError) {
       {"/S /Y", session("/S /Y"), {}, 0, ""},
       {"/Y /-Y", session("/Y /-Y"), {}, 1, expected::UNANSWERABLE},
       {"/YES", session("/YES"), {}, 1, expected::UNANSWERABLE},
+      {"/Z", session("/Z"), {}, 1, expected::UNANSWERABLE},
+      {"/-Z", session("/-Z"), {}, 1, expected::UNANSWERABLE},
       {"/", session("/"), {}, 1, expected::UNANSWERABLE},
   });
 }

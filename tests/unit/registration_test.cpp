@@ -37,7 +37,7 @@ class RegistrationTest : public FakeWindowsTest {
     platform::KeyHandle key = nullptr;
     InstallRecord record{};
     EXPECT_FALSE(openKeyForReading(keyPath, &key).stop);
-    EXPECT_FALSE(readInstallRecord(key, false, &record).stop);
+    EXPECT_FALSE(readInstallRecord(key, &record).stop);
     return record;
   }
 };
@@ -155,7 +155,10 @@ TEST_F(RegistrationTest, UnusableValueStopsTheRunWithItsMessage) {
       {"directory on the current drive", {"\\Lumeric" + NUL}, expected::INSTALL_DIR, dirOnly},
       {"drive-relative directory", {"C:Lumeric" + NUL}, expected::INSTALL_DIR, dirOnly},
       {"directory that is a variable", {"%ProgramFiles%\\L" + NUL}, expected::INSTALL_DIR, dirOnly},
-      {"a variable that is not set", {"C:\\%Name%\\L" + NUL}, expected::INSTALL_DIR, dirOnly},
+      {"a variable that is not set",
+       {"C:\\%Name%\\L" + NUL},
+       expected::percentSigns("C:\\%Name%\\L\\"),
+       dirOnly},
       {"a digit for a drive", {"1:\\L" + NUL}, expected::INSTALL_DIR, dirOnly},
       {"directory with a double quote", {"C:\\a\" & del x" + NUL}, expected::INSTALL_DIR, dirOnly},
       {"directory with a line feed", {"C:\\a\nb" + NUL}, expected::INSTALL_DIR, dirOnly},

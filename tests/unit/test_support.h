@@ -83,8 +83,8 @@ inline std::string isProtected(const std::string& path) {
          CANNOT_CONTINUE;
 }
 inline const std::string NO_RIGHTS =
-    "Updating Lumeric Server 4.5 needs administrator rights. Right-click setup.exe, choose "
-    "\"Run as administrator\", and start it again." +
+    "Updating Lumeric Server 4.5 needs administrator rights. Open a Command Prompt with \"Run "
+    "as administrator\", set QDXCOMP there, and start setup.exe from it." +
     CANNOT_CONTINUE;
 inline const std::string UNANSWERABLE =
     "The copies would ask before replacing files, and nobody can answer them here. Set "
@@ -133,12 +133,24 @@ inline std::string kindInTheWay(const std::string& path) {
          "start setup.exe again." +
          CANNOT_CONTINUE;
 }
-inline std::string autoRun(const std::string& root) {
-  return "The command interpreter would run the command in \"" + root + PROCESSOR_KEY +
-         "AutoRun\" before each copy. Remove that "
-         "registry value while you apply Mendrel2, then start setup.exe again." +
+inline std::string percentSigns(const std::string& path) {
+  return "The installation directory \"" + path +
+         "\" holds two percent signs, which the command interpreter would read as a variable and "
+         "change. Reinstall Lumeric Server 4.5 in a folder whose name holds at most one percent "
+         "sign, then start setup.exe again." +
          CANNOT_CONTINUE;
 }
+inline std::string link(const std::string& path) {
+  return "The installation holds a link at \"" + path +
+         "\": a symbolic link, junction or hard link, through which a copy would change files "
+         "outside the installation. Replace it with a plain folder or file, then start setup.exe "
+         "again." +
+         CANNOT_CONTINUE;
+}
+inline const std::string NO_SYSTEM_FOLDER =
+    "Windows did not tell setup.exe where its system folder is, so the copies cannot start. "
+    "Restart the computer, then start setup.exe again." +
+    CANNOT_CONTINUE;
 inline const std::string UNANSWERED =
     "Nobody can answer this question here, so setup.exe took it as Cancel.";
 inline const std::string CAPTION = "Lumeric Server 4.5 Mendrel2";
