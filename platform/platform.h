@@ -149,8 +149,9 @@ void findClose(SearchHandle search);
                                unsigned long long* clusterBytes);
 
 // CreateProcessA(application, commandLine, handles inherited, no flags, this
-// process's environment and folder), waited for: its exit code, or -1 when it
-// could not be started or commandLine is 1024 characters or longer.
+// process's environment and folder), with the standard handles in lpReserved2
+// as the C library's system passes them, waited for: its exit code, or -1 when
+// it could not be started or commandLine is 1024 characters or longer.
 [[nodiscard]] int runProgram(const char* application, const char* commandLine);
 
 }  // namespace platform

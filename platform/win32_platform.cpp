@@ -60,6 +60,30 @@ bool tokenFact(TOKEN_INFORMATION_CLASS kind, DWORD isTrue) {
   return known && value == isTrue;
 }
 
+// The block in which the C library's system hands a program its standard
+// handles: their count, a flag byte for each, then the handles, unaligned.
+struct StandardHandles {
+  BYTE bytes[sizeof(int) + 3 + 3 * sizeof(HANDLE)];
+};
+
+void describeStandardHandles(StandardHandles* block) {
+  constexpr BYTE OPEN = 0x01, PIPE = 0x08, DEVICE = 0x40, TEXT = 0x80;
+  const int count = 3;
+  std::memcpy(block->bytes, &count, sizeof count);
+  const DWORD kinds[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+  for (int i = 0; i < count; ++i) {
+    HANDLE handle = GetStdHandle(kinds[i]);
+    const DWORD type = handle == nullptr || handle == INVALID_HANDLE_VALUE ? FILE_TYPE_UNKNOWN
+                                                                           : GetFileType(handle);
+    BYTE flags = type == FILE_TYPE_UNKNOWN ? 0 : OPEN | TEXT;
+    if (type == FILE_TYPE_CHAR) flags |= DEVICE;
+    if (type == FILE_TYPE_PIPE) flags |= PIPE;
+    if (flags == 0) handle = INVALID_HANDLE_VALUE;
+    block->bytes[sizeof count + i] = flags;
+    std::memcpy(block->bytes + sizeof count + count + i * sizeof handle, &handle, sizeof handle);
+  }
+}
+
 }  // namespace
 
 void restrictLibrarySearch() {
@@ -224,9 +248,14 @@ int runProgram(const char* application, const char* commandLine) {
   }
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
+  StandardHandles inherited;
+  describeStandardHandles(&inherited);
+  startup.cbReserved2 = sizeof inherited.bytes;
+  startup.lpReserved2 = inherited.bytes;
   PROCESS_INFORMATION process{};
-  // As the C library's system starts its interpreter: handles inherited, no
-  // flags, so that a program without a console gives it a console of its own.
+  // As the C library's system starts its interpreter: handles inherited, the
+  // standard ones described for the child's C library, and no flags, so that a
+  // program without a console gives it a console of its own.
   if (!CreateProcessA(application, line, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
                       &process)) {
     return -1;

@@ -4,7 +4,6 @@
  *   probe get  <32|64> <key> <value>                 type=T size=N hex=...  | missing=ERR
  *   probe set  <32|64> <key> <value> <type> <hex>    stores the bytes as they stand
  *   probe drop <32|64> <key>                         deletes the key's values and the key
- *   probe unset <32|64> <key> <value>                deletes the value
  *   probe box  <caption> <milliseconds>              one JSON line describing the box
  *   probe acp                                        the ANSI code page, from GetACP
  *   probe hold <path> <milliseconds>                 holds the file open, sharing only reading
@@ -67,13 +66,6 @@ static int set_value(const char *view, const char *path, const char *name, const
 static int drop_key(const char *view, const char *path) {
   LONG rc = RegDeleteKeyExA(HKEY_LOCAL_MACHINE, path, view_flag(view), 0);
   return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND ? 0 : fail("RegDeleteKeyExA", rc);
-}
-
-static int unset_value(const char *view, const char *path, const char *name) {
-  HKEY key;
-  LONG rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_SET_VALUE | view_flag(view), &key);
-  if (rc == ERROR_SUCCESS) rc = RegDeleteValueA(key, name), RegCloseKey(key);
-  return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND ? 0 : fail("RegDeleteValueA", rc);
 }
 
 static void print_json_string(const char *text) {
@@ -194,12 +186,11 @@ int main(int argc, char **argv) {
   if (argc == 7 && strcmp(argv[1], "set") == 0)
     return set_value(argv[2], argv[3], argv[4], argv[5], argv[6]);
   if (argc == 4 && strcmp(argv[1], "drop") == 0) return drop_key(argv[2], argv[3]);
-  if (argc == 5 && strcmp(argv[1], "unset") == 0) return unset_value(argv[2], argv[3], argv[4]);
   if (argc == 4 && strcmp(argv[1], "event") == 0) return hold_event(argv[2], argv[3]);
   if (argc == 4 && strcmp(argv[1], "box") == 0) return describe_box(argv[2], argv[3]);
   if (argc == 2 && strcmp(argv[1], "acp") == 0) return printf("%u\n", GetACP()), 0;
   if (argc == 4 && strcmp(argv[1], "hold") == 0) return hold_file(argv[2], argv[3]);
   if (argc == 4 && strcmp(argv[1], "unseen") == 0) return run_unseen(argv[2], argv[3]);
-  fprintf(stderr, "usage: probe get|set|drop|unset|box|acp|hold|event|unseen ...\n");
+  fprintf(stderr, "usage: probe get|set|drop|box|acp|hold|event|unseen ...\n");
   return 2;
 }

@@ -3,16 +3,17 @@ registry holds afterwards, what is refused before the first copy, and how a
 copy that fails without saying so is found."""
 
 import contextlib
+import os
 import shutil
 import subprocess
 import unittest
 from concurrent.futures import ThreadPoolExecutor
 
-from wine_fixture import (CANNOT_ASK, CANNOT_REPLACE, EMULATED_I386, FILE_AND_FOLDER, LEVEL_2,
+from wine_fixture import (CANNOT_ASK, CANNOT_REPLACE, EMULATED_I386, FILE_AND_FOLDER, LEVEL_2, LINK,
                           NO_COMPILER, NO_SOURCE, NOT_COPIED, PLANTED, PROTECTED, REG_SZ, ROOT,
                           SAME_LEVEL, SAMPLE_PAYLOAD, SECONDS, SETUP_EXE, UNANSWERED,
-                          UPDATED_INSTALLATION, BenchTest, japanese_locale, run_bounded, tree,
-                          windows_path, wine_for)
+                          UPDATED_INSTALLATION, BenchTest, japanese_locale, make_tree, run_bounded,
+                          tree, windows_path, wine_for)
 
 GA = (REG_SZ, b"GA\0")
 
@@ -31,12 +32,15 @@ class Payload(BenchTest):
         self.assertEqual((self.bench.values(), tree(self.install)), self.before)
 
     def test_update_over_an_existing_installation(self):
-        # Windows finds the variable whatever the case of its name.
-        for variable in ("QDXCOMP", "qdxcomp"):
-            with self.subTest(variable=variable):
+        # Windows finds the variable whatever the case of its name. An xcopy.bat in a
+        # folder on PATH before the system's would leave a trace if it ran.
+        on_path = make_tree(self.bench.scratch / "on path", {"xcopy.bat": b"@echo planted> C:\\planted.txt\r\n"})
+        for variable, path in (("QDXCOMP", {}), ("qdxcomp", {"WINEPATH": windows_path(on_path)})):
+            with self.subTest(variable=variable, **path):
                 self.prepare()
-                run = self.start(**{variable: "MSVC"})
+                run = self.start(**{variable: "MSVC"}, **path)
                 self.assertEqual(run.wait(), 0, run.output())
+                self.assertFalse((self.bench.drive_c / "planted.txt").exists())
                 self.assertEqual(tree(self.install), UPDATED_INSTALLATION)
                 self.assertEqual(self.bench.value("ServiceLevel"), LEVEL_2)
                 if not EMULATED_I386:  # the 64-bit cmd.exe writes to a console of its own
@@ -63,6 +67,10 @@ class Payload(BenchTest):
              CANNOT_REPLACE.format(dll)),
             ("a hidden destination, which Windows' copy does not replace", "MSVC", None, "hide",
              PROTECTED.format(dll)),
+            ("a symbolic link to a folder outside, where the compiler's folder goes", "MSVC", None,
+             "symlink", LINK.format(r"C:\Lumeric\MS60")),
+            ("a hard link to a file outside, which a copy would replace", "MSVC", None, "hardlink",
+             LINK.format(r"C:\Lumeric\server.cfg")),
         ]
         for name, compiler, cwd, how, message in rows:
             with self.subTest(name):
@@ -70,6 +78,7 @@ class Payload(BenchTest):
                 holder = self.bench.hold(dll) if how == "hold" else None
                 if how == "hide":
                     self.bench.hide(dll)
+                outside = self.link_outside(how) if how in ("symlink", "hardlink") else None
                 run = self.start(cwd=self.bench.scratch if cwd else None, QDXCOMP=compiler)
                 self.expect_box(message)
                 self.bench.press("Return")
@@ -78,6 +87,20 @@ class Payload(BenchTest):
                     holder.kill()
                 self.assert_unchanged()
                 self.assertFalse((self.bench.drive_c / "planted.txt").exists())
+                if outside:
+                    self.assertEqual(tree(outside), {"server.cfg": b"outside\r\n"})
+
+    def link_outside(self, how):
+        """A Unix link from the installation to a folder outside it, which Wine shows as a
+        reparse point (0x410), or to a file outside, which Wine shows as a file of two names."""
+        outside = make_tree(self.bench.scratch / "outside", {"server.cfg": b"outside\r\n"})
+        if how == "symlink":
+            (self.install / "MS60").symlink_to(outside, target_is_directory=True)
+        else:
+            (self.install / "server.cfg").unlink()
+            os.link(outside / "server.cfg", self.install / "server.cfg")
+        self.before = (self.bench.values(), tree(self.install))
+        return outside
 
     def test_session_without_a_screen_ends_without_waiting(self):
         """As a deployment tool running as SYSTEM starts it: no box, the text on standard error."""
@@ -125,12 +148,15 @@ class Payload(BenchTest):
         self.assertEqual(run.wait(), 1)
         self.assert_unchanged()
 
-    def install_cmd(self, log, **variables):
-        """deploy/install.cmd beside setup.exe in the distribution, as Wine's cmd runs it."""
+    def install_cmd(self, log, from_dist=False, **variables):
+        """deploy/install.cmd beside setup.exe in the distribution, as Wine's cmd runs it: by
+        its full path, or by its name from the distribution, whose path then needs no quoting."""
         shutil.copy(SETUP_EXE, self.dist / "setup.exe")
         shutil.copy(ROOT / "deploy/install.cmd", self.dist)
-        return ([wine_for(SETUP_EXE), "cmd", "/c", windows_path(self.dist / "install.cmd")],
-                self.bench.env(MENDREL2_LOG=windows_path(log), **variables), None, SECONDS * 2)
+        script = "install.cmd" if from_dist else windows_path(self.dist / "install.cmd")
+        return ([wine_for(SETUP_EXE), "cmd", "/c", script],
+                self.bench.env(MENDREL2_LOG=windows_path(log), **variables),
+                self.dist if from_dist else None, SECONDS * 2)
 
     def test_install_cmd_waits_logs_and_ends_with_the_status(self):
         self.prepare()
@@ -151,6 +177,17 @@ class Payload(BenchTest):
         self.assertEqual(tree(self.install), UPDATED_INSTALLATION)
         self.assertEqual(self.bench.value("ServiceLevel"), LEVEL_2)
         self.assertTrue(log.read_text().endswith("setup.exe ended with status 0\n"))
+
+        # A log that cannot be written does not stop the update, nor hide its status;
+        # the distribution's path holds what cmd.exe would take for its own (but %,
+        # which Wine's cmd drops from %~dp0).
+        self.prepare()
+        self.dist = self.dist.rename(self.bench.scratch / "Mendrel2 & (x) !")
+        fallback = self.bench.drive_c / "windows/temp/Mendrel2-setup.log"
+        missing = self.bench.scratch / "no folder" / "update.log"
+        self.assertEqual(run_bounded(*self.install_cmd(missing, True, QDXCOMP="MSVC"))[0], 0)
+        self.assertEqual(tree(self.install), UPDATED_INSTALLATION)
+        self.assertTrue(fallback.read_text().endswith("setup.exe ended with status 0\n"))
 
     def test_names_on_code_page_932(self):
         """表 is 95 5C and ポ is 83 7C: neither trail byte is a backslash or a bar."""

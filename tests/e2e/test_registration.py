@@ -3,7 +3,7 @@ that a refusal leaves everything as it was."""
 
 import unittest
 
-from wine_fixture import (INSTALL_DIR_FAILED, LANGUAGE_FAILED, LEVEL_FAILED, NO_COMPILER,
+from wine_fixture import (INSTALL_DIR_FAILED, PERCENT_SIGNS, LANGUAGE_FAILED, LEVEL_FAILED, NO_COMPILER,
                           NOT_INSTALLED, REG_BINARY, REG_DWORD, REG_EXPAND_SZ, REG_SZ, SETUP_EXE,
                           SETUP_EXE_32, BenchTest)
 
@@ -43,9 +43,10 @@ class Registration(BenchTest):
             ("directory of 260 characters", {"InstallDir": ("a" * 260).encode() + b"\0"}, {},
              INSTALL_DIR_FAILED),
             ("directory with a double quote", {"InstallDir": b'C:\\L" & x\0'}, {}, INSTALL_DIR_FAILED),
-            ("directory naming a set variable", {"InstallDir": b"C:\\L %OS%\0"}, {}, INSTALL_DIR_FAILED),
+            ("directory naming a set variable", {"InstallDir": b"C:\\L %OS%\0"}, {},
+             PERCENT_SIGNS.format("C:\\L %OS%\\")),
             ("directory naming %CD%, which cmd.exe fills in", {"InstallDir": b"C:\\L%CD%x\0"}, {},
-             INSTALL_DIR_FAILED),
+             PERCENT_SIGNS.format("C:\\L%CD%x\\")),
             ("language missing", {}, {"nlv": None}, LANGUAGE_FAILED),
             ("language with a command character", {"Installed NLV": b"EN&calc\0"}, {},
              LANGUAGE_FAILED),

@@ -10,7 +10,6 @@ Wine's first process of a session starts Wine's services, which inherit its
 output, so no Wine process ever writes into a pipe: output goes to files.
 """
 
-import contextlib
 import json
 import os
 import shutil
@@ -23,7 +22,6 @@ import unittest
 from pathlib import Path
 
 KEY = r"Software\Kestrade\Lumeric Server\4.5"
-PROCESSOR_KEY = r"Software\Microsoft\Command Processor"
 RUN_NAME = r"Global\Lumeric Server 4.5 Mendrel2"
 CAPTION = "Lumeric Server 4.5 Mendrel2"
 REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD = 1, 2, 3, 4
@@ -32,8 +30,8 @@ REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD = 1, 2, 3, 4
 # and each 32-bit process takes about a minute to start. There the runs use the
 # 64-bit build of the same sources (the windows64 preset), which Wine runs
 # natively and which reads the product's key in the 64-bit view; only what a
-# 32-bit program alone shows runs SETUP_EXE_32, with its copies in the 64-bit
-# cmd.exe (copies_in_64_bit_cmd). The probe is a 64-bit program everywhere.
+# 32-bit program alone shows runs SETUP_EXE_32, whose copies then run in the
+# emulated 32-bit cmd.exe. The probe is a 64-bit program everywhere.
 QEMU_I386 = Path("/proc/sys/fs/binfmt_misc/qemu-i386")
 EMULATED_I386 = QEMU_I386.exists() and QEMU_I386.read_text().startswith("enabled")
 WINE64 = "/usr/lib/wine/wine64" if Path("/usr/lib/wine/wine64").exists() else "wine"
@@ -97,9 +95,13 @@ PLANTED = ('The file "{}" would run in place of Windows\' xcopy. Delete it from 
            + CANNOT_CONTINUE)
 FILE_AND_FOLDER = ('The Mendrel2 distribution holds both a file and a folder for "{}". Check that the '
                    'distribution is complete and unchanged, then start setup.exe again.' + CANNOT_CONTINUE)
-AUTORUN = ('The command interpreter would run the command in "HKEY_LOCAL_MACHINE\\' + PROCESSOR_KEY +
-           '\\AutoRun" before each copy. Remove that registry value while you apply Mendrel2, then '
-           'start setup.exe again.' + CANNOT_CONTINUE)
+PERCENT_SIGNS = ('The installation directory "{}" holds two percent signs, which the command '
+                 'interpreter would read as a variable and change. Reinstall Lumeric Server 4.5 in a '
+                 'folder whose name holds at most one percent sign, then start setup.exe again.'
+                 + CANNOT_CONTINUE)
+LINK = ('The installation holds a link at "{}": a symbolic link, junction or hard link, through which '
+        'a copy would change files outside the installation. Replace it with a plain folder or file, '
+        'then start setup.exe again.' + CANNOT_CONTINUE)
 UNANSWERED = "Nobody can answer this question here, so setup.exe took it as Cancel.\r\n"
 ANOTHER_RUN = ("Another Mendrel2 installation is running on this computer. Wait until it has ended, "
                "then start setup.exe again." + CANNOT_CONTINUE)
@@ -161,17 +163,6 @@ def create_prefix():
     if status != 0 or not (PREFIX / "system.reg").exists():
         raise SystemExit(f"wineboot failed ({status}):\n{output}")
     print(f"Wine prefix ready: {PREFIX}")
-
-
-def set_comspec(folder, env):
-    """Makes cmd.exe in folder (system32, or sysnative: the 64-bit one as a 32-bit
-    process sees it) the prefix's ComSpec. Wine takes ComSpec from the registry,
-    not from the caller's environment."""
-    status, output = run_bounded(
-        [WINE64, "reg", "add", r"HKLM\System\CurrentControlSet\Control\Session Manager\Environment",
-         "/v", "ComSpec", "/t", "REG_EXPAND_SZ", "/d", f"%SystemRoot%\\{folder}\\cmd.exe", "/f"], env)
-    if status != 0:
-        raise SystemExit(f"setting ComSpec failed ({status}):\n{output}")
 
 
 def japanese_locale():
@@ -296,9 +287,6 @@ class Bench:
     def set_value(self, name, data, kind=REG_SZ, view=VIEW, key=KEY):
         self.probe("set", view, key, name, str(kind), data.hex())
 
-    def unset_value(self, name, view=VIEW, key=KEY):
-        self.probe("unset", view, key, name)
-
     def value(self, name, view=VIEW):
         """(type, bytes) of the value, or None when it cannot be read."""
         line = self.probe("get", view, KEY, name)
@@ -354,19 +342,6 @@ class Bench:
             raise AssertionError(f"attrib +h {path} failed ({status}): {output}")
 
     # The program and its boxes.
-
-    @contextlib.contextmanager
-    def copies_in_64_bit_cmd(self):
-        """Where 32-bit code is emulated, a 32-bit setup.exe started in this block runs
-        its copies in the 64-bit cmd.exe, so that it is the only emulated process."""
-        if not EMULATED_I386:
-            yield
-            return
-        set_comspec("sysnative", self.env())
-        try:
-            yield
-        finally:
-            set_comspec("system32", self.env())
 
     def run_unseen(self, cwd, **variables):
         """setup.exe as a service starts it, on a window station that nobody sees:
