@@ -17,12 +17,11 @@ The check after the copies is timed on its own on the installation that the
 last run (b) updated, registered at GA again, by two runs that setup.exe starts
 on a window station that nobody sees, as a service would (the probe's unseen
 mode): (e) without COPYCMD, refused by the last check before the copies,
-because xcopy would ask before replacing files, and (f) with COPYCMD=/Y and a
-ComSpec that names an empty file, so that the C library cannot start the copies'
-interpreter and tries no other, the copies fail at once without starting a process, the check
-after the copies finds every file in place and setup.exe ends with 2. Both do
-the same up to the end of the checks before the copies, so (f) - (e) is the
-check after the copies, plus three failed process creations.
+because xcopy would ask before replacing files, and (f) with COPYCMD=/Y and the
+copies' cmd.exe in the bench's own prefix moved aside, so that no copy can
+start, the check after the copies finds every file in place and setup.exe ends
+with 2. Both do the same up to the end of the checks before the copies, so
+(f) - (e) is the check after the copies, plus three failed process creations.
 
 The floor for a/b is what no build can go below: setup.exe runs each xcopy in a
 cmd.exe of its own where the batch file needs one, and starts itself, so
@@ -41,7 +40,7 @@ Where the kernel runs no 32-bit code, the 32-bit setup.exe runs under qemu-i386
 and its minute-long emulated start hides what is timed here. --bits 64 times
 the same sources built for 64-bit Windows instead (cmake --preset windows64;
 cmake --build --preset windows64), which Wine runs natively; it reads the
-product's key in the 64-bit view and starts the 64-bit cmd.exe.
+product's key in the 64-bit view and starts the 64-bit cmd.exe of its system folder.
 """
 
 import argparse
@@ -147,14 +146,10 @@ def print_difference(times, longer, shorter, label, shorter_first=False):
     print(f"{label}{medians[longer[0]] - medians[shorter[0]]:.3f} s")
 
 
-def time_check_after(bench, exe, dist, runs, times, view, cmd_folder):
+def time_check_after(bench, exe, dist, runs, times, view, copies_cmd):
     """(e) and (f), on the installation as the copies left it: see the docstring."""
-    # An existing file that is no program: setup.exe keeps a ComSpec that names a
-    # file, and the C library tries no other interpreter when that one cannot start.
-    not_a_program = bench.drive_c / "windows/not-a-program/cmd.exe"
-    not_a_program.parent.mkdir(exist_ok=True)
-    not_a_program.write_bytes(b"")
-    wine_fixture.set_comspec("not-a-program", bench.env())
+    aside = copies_cmd.with_name("cmd.exe.aside")
+    copies_cmd.rename(aside)
     try:
         for _ in range(runs):
             for name, variables, expected in (
@@ -168,7 +163,7 @@ def time_check_after(bench, exe, dist, runs, times, view, cmd_folder):
                     return  # a build without these checks, or a file not in place
                 times[name].append(seconds)
     finally:
-        wine_fixture.set_comspec(cmd_folder, bench.env())
+        aside.rename(copies_cmd)
 
 
 def time_checks(bench, setup, dist, runs, times, view):
@@ -221,13 +216,10 @@ def main():
     times = {"setup": [], "batch": [], "checked": [], "refused": [], "cmd": [], "before": [], "after": []}
     peaks = []
     try:
-        # The copies run in the 64-bit cmd.exe, except from a 32-bit setup.exe where
-        # 32-bit code is not emulated. A 64-bit process has no sysnative folder.
-        emulated = options.bits == 32 and wine_fixture.EMULATED_I386
-        cmd_folder = "sysnative" if emulated else "system32"
-        wine_fixture.set_comspec(cmd_folder, env)
-        copies_cmd = (batch[:2] if options.bits == 64 or emulated
-                      else ["wine", r"C:\windows\syswow64\cmd.exe"])  # the copies' cmd.exe
+        # The copies run in the cmd.exe of setup.exe's own system folder.
+        cmd_folder = "system32" if options.bits == 64 else "syswow64"
+        copies_cmd = (batch[:2] if options.bits == 64
+                      else ["wine", rf"C:\windows\{cmd_folder}\cmd.exe"])
         time_checks(bench, setup, dist, runs, times, view)
         for _ in range(runs):
             seconds, status, _ = timed(copies_cmd + ["/c", "exit"], env, dist)
@@ -245,7 +237,8 @@ def main():
                 times[name].append(seconds)
                 if name == "setup":
                     peaks.append(peak)
-        time_check_after(bench, exe, dist, runs, times, view, cmd_folder)
+        time_check_after(bench, exe, dist, runs, times, view,
+                         bench.drive_c / "windows" / cmd_folder / "cmd.exe")
     finally:
         bench.close()
 

@@ -55,11 +55,6 @@ if [ -z "$attended" ]; then
   # that the screenshot shows the box's caption.
   $wine64 reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1
 fi
-if [ -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
-  # 32-bit programs are emulated here: let setup.exe's copies run in the 64-bit cmd.exe.
-  $wine64 reg add 'HKLM\System\CurrentControlSet\Control\Session Manager\Environment' \
-    /v ComSpec /t REG_EXPAND_SZ /d '%SystemRoot%\sysnative\cmd.exe' /f >/dev/null 2>&1
-fi
 
 step "Sample distribution and an installation at level GA"
 dist=$demo/distribution
