@@ -535,9 +535,9 @@ TEST(PayloadChecks, FirstItemNotInPlaceAfterTheCopiesIsNamed) {
 // A link below the installation would send a copy outside it; the installation
 // directory itself, and reparse points that are no links, are the administrator's.
 TEST(PayloadChecks, NoCopyWritesThroughALink) {
-  const string dir = "C:\\Lumeric\\";
-  constexpr unsigned long SYMLINK = 0xA000000C, MOUNT_POINT = 0xA0000003, DEDUP = 0x80000013,
-                          CLOUD = 0x9000001A;
+  const string dir = "C:\\Lumeric\\", ms60 = dir + "MS60", folder = ms60 + "\\";
+  const string dat = dir + "common.dat";
+  constexpr unsigned long SYMLINK = 0xA000000C, MOUNT_POINT = 0xA0000003;
   const auto reparse = [](const string& path, std::optional<unsigned long> tag) {
     return [=](FakeWindows&) {
       FakeFile& file = findFile(path) != nullptr ? *findFile(path) : addFile(path);
@@ -553,37 +553,17 @@ TEST(PayloadChecks, NoCopyWritesThroughALink) {
     reparse(dir + "bin\\", MOUNT_POINT)(f);
   };
   runTreeRows({
-      {"a symbolic link at a destination folder",
-       reparse(dir + "MS60\\", SYMLINK),
-       {},
-       1,
-       expected::link(dir + "MS60")},
-      {"a symbolic link at a replaced file",
-       reparse(dir + "common.dat", SYMLINK),
-       {},
-       1,
-       expected::link(dir + "common.dat")},
+      {"symbolic link at a folder", reparse(folder, SYMLINK), {}, 1, expected::link(ms60)},
+      {"symbolic link, replaced file", reparse(dat, SYMLINK), {}, 1, expected::link(dat)},
       {"a mount point deeper in a tree", deeper, {}, 1, expected::link(dir + "bin")},
-      {"a tag that cannot be read",
-       reparse(dir + "MS60\\", std::nullopt),
-       {},
-       1,
-       expected::link(dir + "MS60")},
-      {"a deduplicated file", reparse(dir + "common.dat", DEDUP), {}, 0, ""},
-      {"a cloud placeholder folder", reparse(dir + "MS60\\", CLOUD), {}, 0, ""},
-      {"a hard-linked file",
-       names(dir + "common.dat", 2),
-       {},
-       1,
-       expected::link(dir + "common.dat")},
-      {"links that cannot be counted",
-       names(dir + "language.dat", 0),
-       {},
-       1,
-       expected::link(dir + "language.dat")},
+      {"a tag that cannot be read", reparse(folder, std::nullopt), {}, 1, expected::link(ms60)},
+      {"a deduplicated file", reparse(dat, 0x80000013), {}, 0, ""},
+      {"a cloud placeholder folder", reparse(folder, 0x9000001A), {}, 0, ""},
+      {"a hard-linked file", names(dat, 2), {}, 1, expected::link(dat)},
+      {"links that cannot be counted", names(dat, 0), {}, 1, expected::link(dat)},
       {"the installation directory itself", reparse(dir, SYMLINK), {}, 0, ""},
-      {"a link made during the copies", NOTHING, reparse(dir + "MS60\\", SYMLINK), 2,
-       expected::notCopied(dir + "MS60")},
+      {"a link made during the copies", NOTHING, reparse(folder, SYMLINK), 2,
+       expected::notCopied(ms60)},
   });
 }
 
