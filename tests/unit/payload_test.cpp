@@ -614,21 +614,26 @@ TEST(PayloadChecks, SessionWithoutAScreenAsksNothingAndSaysAllOnStandardError) {
 }
 
 // A path too long to name in full is shortened from its start, never inside a
-// double-byte character.
+// double-byte character; one that just fits is named in full.
 TEST(PayloadChecks, LongPathIsNamedByItsEnd) {
-  resetFakeWindows();
-  fakeWindows().codePage = 932;
-  fakeWindows().compiler = "MSVC";
-  registerProduct("C:\\Lumeric", "EN", "GA");
-  string folder, name;
-  for (int i = 0; i < 120; ++i) folder += "\x88\x9f";  // characters of two bytes
-  for (int i = 0; i < 60; ++i) name += "\x88\x9f";
-  const string path = "C:\\Lumeric\\" + folder + "\\" + name + ".dat";  // 196 characters
-  addFile("Common\\" + folder + "\\" + name + ".dat");
-  addFile(path).locked = true;
-  EXPECT_EQ(runUpdate(), 1);
-  ASSERT_EQ(fakeWindows().boxes.size(), 1u);
-  const string& text = fakeWindows().boxes[0].text;
+  // The message naming a locked file of folder and name characters of two bytes.
+  const auto lockedPathMessage = [](int folderCharacters, int nameCharacters) {
+    resetFakeWindows();
+    fakeWindows().codePage = 932;
+    fakeWindows().compiler = "MSVC";
+    registerProduct("C:\\Lumeric", "EN", "GA");
+    string folder, name;
+    for (int i = 0; i < folderCharacters; ++i) folder += "\x88\x9f";
+    for (int i = 0; i < nameCharacters; ++i) name += "\x88\x9f";
+    const string path = "C:\\Lumeric\\" + folder + "\\" + name + ".dat";
+    addFile("Common\\" + folder + "\\" + name + ".dat");
+    addFile(path).locked = true;
+    EXPECT_EQ(runUpdate(), 1);
+    return std::make_pair(path, fakeWindows().boxes.at(0).text);
+  };
+  const auto [fits, whole] = lockedPathMessage(100, 57);  // a message of 519 bytes
+  EXPECT_EQ(whole, expected::inUse(fits));
+  const auto [path, text] = lockedPathMessage(120, 60);  // 196 characters
   const string full = expected::inUse(path);
   const string head = "The file \"...", tail = full.substr(full.find("\" cannot"));
   ASSERT_LE(text.size(), 519u);
