@@ -6,12 +6,13 @@
 #include "installer/payload_listing.h"
 
 // Checks that the copies can start here, that the installation and the three
-// trees exist, that every destination can be written and replaced, that the
-// copies fit the volume, and that they will ask nothing that nobody in session
-// could answer; fills listing with what the copies will put in place.
+// trees exist, that every destination is no link and can be written and
+// replaced, that the copies fit the volume, and that they will ask nothing that
+// nobody in session could answer; fills listing with what the copies will put in place.
 [[nodiscard]] RunOutcome checkUpdateCanComplete(const char* installDir, const PayloadTrees& trees,
                                                 const Session& session, PayloadListing* listing);
 
 // Stops with status 2, naming the first item of listing that is not at its
-// destination (a file with its size and, within 2 seconds, its write time).
+// destination (a file with its size and, within 2 seconds, its write time), or is
+// there through a link.
 [[nodiscard]] RunOutcome checkEveryItemInPlace(const PayloadListing& listing);
