@@ -122,9 +122,9 @@ ScriptedFiles scriptFiles(FuzzedDataProvider& input, FakeWindows& fake) {
     FakeFile& file = addFile(source + "\\" + name, size, 7);
     file.attributes = input.PickValueInArray({0UL, 0UL, 0x2UL, 0x4UL});
     if (inDistribution) continue;
-    if (file.attributes == 0) payload.push_back({destination + name, size});
-    if (input.ConsumeBool()) addFile(destination + name, size / 2).locked = input.ConsumeBool();
     const bool listed = file.attributes == 0;  // hidden and system files are not copied
+    if (listed) payload.push_back({destination + name, size});
+    if (input.ConsumeBool()) addFile(destination + name, size / 2).locked = input.ConsumeBool();
     scripted.linked = (scriptLink(input, destination + name) && listed) || scripted.linked;
   }
   scripted.linked = scriptLink(input, installDir + compiler) || scripted.linked;
