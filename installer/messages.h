@@ -72,6 +72,11 @@ inline constexpr char PLANTED_MESSAGE[] =
     "The file \"%s\" would run in place of Windows' xcopy. Delete it from the " UPDATE
     " distribution, or use a fresh copy of the distribution, then start setup.exe "
     "again." CANNOT_CONTINUE;
+inline constexpr char OPEN_DISTRIBUTION_MESSAGE[] =
+    "Users who are not administrators can change \"%s\" in the " UPDATE
+    " distribution, so setup.exe could install files that no administrator put there. Copy the "
+    "distribution into a new folder that only administrators can change, then start setup.exe "
+    "from there." CANNOT_CONTINUE;
 inline constexpr char NO_INSTALL_DIR_MESSAGE[] =
     "The installation directory \"%s\" does not exist." CANNOT_CONTINUE;
 inline constexpr char NO_SOURCE_MESSAGE[] =

@@ -86,6 +86,10 @@ RunOutcome deployPayload(const InstallRecord& record, const char* compilerDir,
   RunOutcome outcome = checkUpdateCanComplete(record.installDir, trees, session, &listing);
   if (outcome.stop) return outcome;
 
+  // A copy must not outlive the run, as it would when a deployment tool ends
+  // setup.exe at its time limit. Where no job can be joined (Windows 7 and older,
+  // inside another job), the copies run all the same, holding the run's name.
+  (void)platform::endStartedProgramsWithProcess();
   const bool copied = runCopies(trees, record.installDir, systemFolder);
   outcome = checkEveryItemInPlace(listing);
   if (outcome.stop) return outcome;

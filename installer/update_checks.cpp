@@ -8,6 +8,7 @@
 #include "installer/ansi_text.h"
 #include "installer/copy_commands.h"
 #include "installer/destination_facts.h"
+#include "installer/distribution_access.h"
 #include "installer/messages.h"
 #include "platform/platform.h"
 
@@ -75,11 +76,15 @@ RunOutcome checkNoXcopyPlanted(const char* sourceRoot) {
   return stopRunNaming(PLANTED_MESSAGE, path);
 }
 
-RunOutcome checkFoldersExist(const char* installDir, const PayloadTrees& trees) {
-  if (!isFolderAt(installDir)) return stopRunNaming(NO_INSTALL_DIR_MESSAGE, installDir);
+RunOutcome checkSourcesExist(const PayloadTrees& trees) {
   for (const PayloadTree& tree : trees) {
     if (!isFolderAt(tree.source)) return stopRunNaming(NO_SOURCE_MESSAGE, tree.source);
   }
+  return GO_ON;
+}
+
+RunOutcome checkInstallDirExists(const char* installDir) {
+  if (!isFolderAt(installDir)) return stopRunNaming(NO_INSTALL_DIR_MESSAGE, installDir);
   return GO_ON;
 }
 
@@ -206,7 +211,12 @@ RunOutcome checkUpdateCanComplete(const char* installDir, const PayloadTrees& tr
   if (outcome.stop) return outcome;
   outcome = checkNoXcopyPlanted(sourceRoot);
   if (outcome.stop) return outcome;
-  outcome = checkFoldersExist(installDir, trees);
+  outcome = checkSourcesExist(trees);
+  if (outcome.stop) return outcome;
+  // What the distribution holds is judged before anything of the installation.
+  outcome = checkOnlyAdministratorsCanChange(sourceRoot, trees);
+  if (outcome.stop) return outcome;
+  outcome = checkInstallDirExists(installDir);
   if (outcome.stop) return outcome;
   outcome = listPayload(trees, sourceRoot, installDir, listing);
   if (outcome.stop) return outcome;

@@ -22,8 +22,9 @@ int endRun(const RunOutcome& outcome, const Session& session) {
 // A second run would ask its own question and copy over the first one's files.
 // Only a mutex made now proves that no other run holds the name: one that this
 // process may not open, or another kind of object under the name, may be another's.
+// The copies inherit the name, so that a copy that outlives this process still holds it.
 RunOutcome claimTheOnlyRun() {
-  if (platform::createProcessMutex(RUN_MUTEX_NAME) != platform::RESULT_SUCCESS) {
+  if (platform::createProcessMutex(RUN_MUTEX_NAME, true) != platform::RESULT_SUCCESS) {
     return stopRun(ANOTHER_RUN_MESSAGE, EXIT_RETRY);
   }
   return GO_ON;

@@ -28,6 +28,8 @@ inline constexpr unsigned long ATTRIBUTE_HIDDEN = 0x2;           // FILE_ATTRIBU
 inline constexpr unsigned long ATTRIBUTE_SYSTEM = 0x4;           // FILE_ATTRIBUTE_SYSTEM
 inline constexpr unsigned long ATTRIBUTE_FOLDER = 0x10;          // FILE_ATTRIBUTE_DIRECTORY
 inline constexpr unsigned long ATTRIBUTE_REPARSE_POINT = 0x400;  // FILE_ATTRIBUTE_REPARSE_POINT
+inline constexpr unsigned long VOLUME_PERSISTENT_ACLS = 0x8;     // FILE_PERSISTENT_ACLS
+inline constexpr unsigned long VOLUME_READ_ONLY = 0x80000;       // FILE_READ_ONLY_VOLUME
 // The bit that IsReparseTagNameSurrogate tests: symbolic links, junctions, mount points.
 inline constexpr unsigned long REPARSE_TAG_NAME_SURROGATE = 0x20000000;
 
@@ -67,9 +69,16 @@ void restrictLibrarySearch();
 // 0xFFFFFFFF while none is.
 [[nodiscard]] unsigned long consoleSession();
 
-// CreateMutexA(null, FALSE, name), the handle kept until the process ends: 0,
+// CreateMutexA(handle inherited by programs started with inherited handles, or
+// not, FALSE, name), the handle kept until the process ends: 0,
 // RESULT_ALREADY_EXISTS when the mutex existed, or the error code.
-[[nodiscard]] long createProcessMutex(const char* name);
+[[nodiscard]] long createProcessMutex(const char* name, bool inheritable);
+
+// CreateJobObjectA(null, null) limited to JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE and
+// AssignProcessToJobObject(GetCurrentProcess()), its handle kept until the process
+// ends: true when every program this process starts from now on ends with it;
+// false, with the job closed, where Windows refused a step.
+bool endStartedProgramsWithProcess();
 
 // GetUserObjectInformationA(GetProcessWindowStation(), UOI_FLAGS): false when the
 // window station lacks WSF_VISIBLE (a service's), so that no box would be seen;
@@ -115,6 +124,22 @@ void setEnvironmentValue(const char* name, const char* value);
 
 // CharUpperBuffA(text, length): text in upper case, as Windows compares file names.
 void upperCase(char* text, unsigned long length);
+
+// GetModuleFileNameA(null, buffer, size): true when the whole path of this program fit buffer.
+[[nodiscard]] bool programPath(char* buffer, unsigned long size);
+
+// GetTokenInformation(TokenUser): true with the SID of the account that runs this
+// process copied into sid, of size bytes.
+[[nodiscard]] bool processUser(unsigned char* sid, unsigned long size);
+
+// GetVolumePathNameA(path) and GetVolumeInformationA on that root: true with
+// *flags set to its file system's flags (VOLUME_...).
+[[nodiscard]] bool volumeFlags(const char* path, unsigned long* flags);
+
+// GetFileSecurityA(path, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+// descriptor, size): true with the self-relative security descriptor of the file
+// or folder in descriptor; false when it cannot be read or is larger than size.
+[[nodiscard]] bool fileSecurity(const char* path, unsigned char* descriptor, unsigned long size);
 
 // GetCurrentDirectoryA(size, buffer): true when the whole path fit buffer.
 [[nodiscard]] bool currentDirectory(char* buffer, unsigned long size);

@@ -26,6 +26,8 @@ static_assert(ATTRIBUTE_HIDDEN == FILE_ATTRIBUTE_HIDDEN);
 static_assert(ATTRIBUTE_SYSTEM == FILE_ATTRIBUTE_SYSTEM);
 static_assert(ATTRIBUTE_FOLDER == FILE_ATTRIBUTE_DIRECTORY);
 static_assert(ATTRIBUTE_REPARSE_POINT == FILE_ATTRIBUTE_REPARSE_POINT);
+static_assert(VOLUME_PERSISTENT_ACLS == FILE_PERSISTENT_ACLS);
+static_assert(VOLUME_READ_ONLY == FILE_READ_ONLY_VOLUME);
 static_assert(IsReparseTagNameSurrogate(REPARSE_TAG_NAME_SURROGATE));
 static_assert(!IsReparseTagNameSurrogate(~REPARSE_TAG_NAME_SURROGATE));
 static_assert(sizeof(unsigned long) == sizeof(DWORD));
@@ -107,9 +109,23 @@ bool runsInSessionZero() {
 
 unsigned long consoleSession() { return WTSGetActiveConsoleSessionId(); }
 
-long createProcessMutex(const char* name) {
-  if (CreateMutexA(nullptr, FALSE, name) == nullptr) return static_cast<long>(GetLastError());
+long createProcessMutex(const char* name, bool inheritable) {
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, nullptr, inheritable ? TRUE : FALSE};
+  if (CreateMutexA(&attributes, FALSE, name) == nullptr) return static_cast<long>(GetLastError());
   return GetLastError() == ERROR_ALREADY_EXISTS ? RESULT_ALREADY_EXISTS : RESULT_SUCCESS;
+}
+
+bool endStartedProgramsWithProcess() {
+  const HANDLE job = CreateJobObjectA(nullptr, nullptr);
+  if (job == nullptr) return false;
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits) &&
+      AssignProcessToJobObject(job, GetCurrentProcess())) {
+    return true;
+  }
+  CloseHandle(job);
+  return false;
 }
 
 bool boxesCanBeSeen() {
@@ -166,6 +182,42 @@ bool systemDirectory(char* buffer, unsigned long size) {
 bool isLeadByte(char byte) { return IsDBCSLeadByte(static_cast<BYTE>(byte)) != FALSE; }
 
 void upperCase(char* text, unsigned long length) { CharUpperBuffA(text, length); }
+
+bool programPath(char* buffer, unsigned long size) {
+  const DWORD length = GetModuleFileNameA(nullptr, buffer, size);
+  return length != 0 && length < size;
+}
+
+bool processUser(unsigned char* sid, unsigned long size) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  union {
+    TOKEN_USER user;
+    BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  } information;
+  DWORD length = 0;
+  const bool read =
+      GetTokenInformation(token, TokenUser, &information, sizeof information, &length) != FALSE;
+  CloseHandle(token);
+  return read && CopySid(size, sid, information.user.User.Sid) != FALSE;
+}
+
+bool volumeFlags(const char* path, unsigned long* flags) {
+  char root[MAX_PATH];
+  DWORD found = 0;
+  if (!GetVolumePathNameA(path, root, sizeof root) ||
+      !GetVolumeInformationA(root, nullptr, 0, nullptr, nullptr, &found, nullptr, 0)) {
+    return false;
+  }
+  *flags = found;
+  return true;
+}
+
+bool fileSecurity(const char* path, unsigned char* descriptor, unsigned long size) {
+  DWORD needed = 0;
+  return GetFileSecurityA(path, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, descriptor,
+                          size, &needed) != FALSE;
+}
 
 bool currentDirectory(char* buffer, unsigned long size) {
   const DWORD length = GetCurrentDirectoryA(size, buffer);

@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -144,6 +145,55 @@ int runXcopy(const std::string& command) {
 
 std::vector<std::vector<platform::FoundFile>> searches;
 
+void appendNumber(std::string* bytes, unsigned long long value, int count, bool bigEndian = false) {
+  for (int i = 0; i < count; ++i) {
+    const int shift = 8 * (bigEndian ? count - 1 - i : i);
+    bytes->push_back(static_cast<char>(value >> shift & 0xFF));
+  }
+}
+
+// "S-1-5-32-544" as a SID's bytes.
+std::string sidBytes(const std::string& text) {
+  std::vector<unsigned long long> numbers;
+  for (std::size_t at = 2; at < text.size();) {
+    std::size_t used = 0;
+    numbers.push_back(std::stoull(text.substr(at), &used));
+    at += used + 1;
+  }
+  std::string bytes;
+  appendNumber(&bytes, numbers[0], 1);
+  appendNumber(&bytes, numbers.size() - 2, 1);
+  appendNumber(&bytes, numbers[1], 6, true);
+  for (std::size_t i = 2; i < numbers.size(); ++i) appendNumber(&bytes, numbers[i], 4);
+  return bytes;
+}
+
+// The self-relative descriptor of the file's owner and DACL.
+std::string descriptorOf(const FakeFile& file) {
+  const std::string owner = sidBytes(file.owner);
+  std::string entries;
+  for (const FakeEntry& entry : file.dacl.value_or(std::vector<FakeEntry>{})) {
+    const std::string sid = sidBytes(entry.sid);
+    appendNumber(&entries, entry.type, 1);
+    appendNumber(&entries, entry.flags, 1);
+    appendNumber(&entries, 8 + sid.size(), 2);
+    appendNumber(&entries, entry.mask, 4);
+    entries += sid;
+  }
+  std::string bytes;
+  appendNumber(&bytes, 1, 2);
+  appendNumber(&bytes, 0x8004, 2);  // self-relative, DACL present
+  appendNumber(&bytes, 20, 4);
+  appendNumber(&bytes, 0, 8);
+  appendNumber(&bytes, file.dacl ? 20 + owner.size() : 0, 4);
+  bytes += owner;
+  if (!file.dacl) return bytes;
+  appendNumber(&bytes, 2, 2);
+  appendNumber(&bytes, 8 + entries.size(), 2);
+  appendNumber(&bytes, file.dacl->size(), 4);
+  return bytes + entries;
+}
+
 platform::FileFacts factsOf(const FakeFile& file) {
   return platform::FileFacts{file.attributes | (file.isFolder ? 0x10UL : 0UL), file.size,
                              file.writeTime};
@@ -206,6 +256,7 @@ void registerProduct(const std::string& installDir, const std::string& installed
   fake.values["Installed NLV"] = installedNlv + '\0';
   fake.values["ServiceLevel"] = serviceLevel + '\0';
   addInstallation(installDir, "MS60", installedNlv);
+  addFile(fake.programPath);
 }
 
 std::vector<std::string> queriedValues() {
@@ -305,9 +356,41 @@ bool runsInSessionZero() { return fake.sessionZero; }
 
 unsigned long consoleSession() { return fake.consoleSession; }
 
-long createProcessMutex(const char* name) {
+long createProcessMutex(const char* name, bool inheritable) {
   fake.mutexName = name;
+  fake.mutexInheritable = inheritable;
   return fake.mutexResult;
+}
+
+bool endStartedProgramsWithProcess() {
+  fake.calls.push_back("job");
+  return fake.jobJoined;
+}
+
+bool programPath(char* buffer, unsigned long size) {
+  std::snprintf(buffer, size, "%s", fake.programPath.c_str());
+  return fake.programPath.size() < size;
+}
+
+bool processUser(unsigned char* sid, unsigned long size) {
+  const std::string bytes = sidBytes(fake.user);
+  std::memcpy(sid, bytes.data(), std::min<std::size_t>(size, bytes.size()));
+  return bytes.size() <= size;
+}
+
+bool volumeFlags(const char*, unsigned long* flags) {
+  *flags = fake.volumeFlags;
+  return true;
+}
+
+// The descriptor, with what follows it in the buffer scribbled over.
+bool fileSecurity(const char* path, unsigned char* descriptor, unsigned long size) {
+  const FakeFile* file = findFile(path);
+  if (file == nullptr || file->securityUnreadable) return false;
+  const std::string bytes = descriptorOf(*file);
+  std::memset(descriptor, SCRIBBLE, size);
+  std::memcpy(descriptor, bytes.data(), bytes.size());
+  return true;
 }
 
 void restrictLibrarySearch() {}

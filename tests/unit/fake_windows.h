@@ -17,6 +17,14 @@ struct FakeBox {
   unsigned int type;
 };
 
+// An entry of a file's DACL: the account's SID, the rights, the entry's type and flags.
+struct FakeEntry {
+  std::string sid;
+  unsigned long mask;
+  unsigned char type = 0;   // ACCESS_ALLOWED_ACE_TYPE
+  unsigned char flags = 0;  // 0x8: inherit-only
+};
+
 // A file or folder of the fake's file system.
 struct FakeFile {
   std::string path;  // as spelled when it was made
@@ -28,6 +36,11 @@ struct FakeFile {
   bool unreadable = false;                  // a folder whose contents cannot be listed
   std::optional<unsigned long> reparseTag;  // unset: it cannot be read
   unsigned long names = 1;                  // hard links to a file; 0: they cannot be counted
+  std::string owner = "S-1-5-32-544";       // Administrators
+  // Full control for Administrators, read and execute for Users; unset: a NULL DACL.
+  std::optional<std::vector<FakeEntry>> dacl =
+      std::vector<FakeEntry>{{"S-1-5-32-544", 0x1F01FF}, {"S-1-5-32-545", 0x1200A9}};
+  bool securityUnreadable = false;
 };
 
 // A program that the update started, with PATH and PATHEXT as it got them.
@@ -66,9 +79,14 @@ struct FakeWindows {
   std::map<std::string, std::string> environment;  // other variables, by upper-case name
   std::map<std::string, std::string> setForPrograms;  // set by the update, for what it starts
   std::string systemDirectory = "C:\\Windows\\system32";
-  std::optional<std::string> copySwitches;        // COPYCMD
-  std::string standardError;                      // what the update wrote there
-  std::function<void(FakeWindows&)> afterCopies;  // runs after the third command
+  std::string programPath = "C:\\dist\\setup.exe";  // made by registerProduct
+  std::string user = "S-1-5-21-1-2-3-1001";         // the account that runs setup.exe
+  unsigned long volumeFlags = 0x8;                  // FILE_PERSISTENT_ACLS
+  bool jobJoined = true;                            // what joining a job gives
+  bool mutexInheritable = false;                    // how the run's mutex was made
+  std::optional<std::string> copySwitches;          // COPYCMD
+  std::string standardError;                        // what the update wrote there
+  std::function<void(FakeWindows&)> afterCopies;    // runs after the third command
 
   // What the update did, in order: "open <path> <access>", "query <name> <size>",
   // "close <handle>", "box <type>", "getenv <name>", "putenv <name>=<value>",

@@ -188,6 +188,10 @@ using Change = std::function<void(FakeWindows&)>;
 const Change NOTHING = [](FakeWindows&) {};
 constexpr unsigned long long SECOND = 10000000;
 
+Change both(Change a, Change b) {
+  return [=](FakeWindows& f) { a(f), b(f); };
+}
+
 struct TreeRow {
   string name;
   Change before, afterCopies;
@@ -241,7 +245,6 @@ TEST(PayloadChecks, WhatWouldStopTheUpdateHalfwayIsRefusedBeforeTheFirstCopy) {
   };
   const string cfg = dir + "common.dat", lib = dir + "MS60\\compiler.dat", n243(243, 'n');
   const string n239 = "MS60\\" + n243.substr(4), c240 = "Common\\" + n243.substr(3);
-  const auto both = [](Change a, Change b) { return [=](FakeWindows& f) { a(f), b(f); }; };
   const Change os = [](FakeWindows& f) { f.environment["OS"] = "Windows_NT"; };
   const Change ps1 = [](FakeWindows& f) { f.environment["PATHEXT"] = ".COM;.ps1"; };
   const Change atRoot = [](FakeWindows& f) { f.currentDirectory = "C:\\"; };
@@ -564,6 +567,101 @@ TEST(PayloadChecks, NoCopyWritesThroughALink) {
       {"the installation directory itself", reparse(dir, SYMLINK), {}, 0, ""},
       {"a link made during the copies", NOTHING, reparse(folder, SYMLINK), 2,
        expected::notCopied(ms60)},
+  });
+}
+
+// What the copies read must be no file that a user who is no administrator could
+// have changed: the distribution's root, setup.exe, every item of the three trees.
+TEST(PayloadChecks, OnlyWhatNoUserCouldChangeIsInstalled) {
+  const string dist = "C:\\dist\\", tool = "Common\\bin\\deep\\tool.exe";
+  const auto allow = [](const string& path, FakeEntry entry) {
+    return [=](FakeWindows&) {
+      FakeFile* file = findFile(path) != nullptr ? findFile(path) : &addFile(path);
+      file->dacl->push_back(entry);
+    };
+  };
+  const auto on = [](const string& path, std::function<void(FakeFile&)> change) {
+    return [=](FakeWindows&) { change(*findFile(path)); };
+  };
+  const auto volume = [](unsigned long flags, bool readable) {
+    return [=](FakeWindows& f) {
+      f.volumeFlags = flags;
+      for (auto& [key, file] : f.files) file.securityUnreadable = !readable;
+    };
+  };
+  const string everyone = "S-1-1-0", users = "S-1-5-32-545", domain = "S-1-5-21-1-2-3-";
+  runTreeRows({
+      {"Everyone may write a file deep in Common",
+       allow(tool, {everyone, 0x1301FF}),
+       {},
+       1,
+       expected::openToUsers(dist + tool)},
+      {"Authenticated Users may modify the root",
+       allow(dist, {"S-1-5-11", 0x1301BF}),
+       {},
+       1,
+       expected::openToUsers(dist)},
+      {"Users may add files to a folder",
+       allow("MS60\\", {users, 0x2}),
+       {},
+       1,
+       expected::openToUsers(dist + "MS60")},
+      {"...inherited only by what is made in it", allow("MS60\\", {users, 0x6, 0, 0xB}), {}, 0, ""},
+      {"Everyone may read and run", allow(tool, {everyone, 0x1200A9}), {}, 0, ""},
+      {"Domain Users may write",
+       allow("EN\\", {domain + "513", 0x40000000}),
+       {},
+       1,
+       expected::openToUsers(dist + "EN")},
+      {"a hidden file",
+       both(allow(tool, {users, 0x100}), on(tool, [](FakeFile& f) { f.attributes = 0x2; })),
+       {},
+       1,
+       expected::openToUsers(dist + tool)},
+      {"setup.exe itself",
+       allow("setup.exe", {"S-1-5-4", 0x10000}),
+       {},
+       1,
+       expected::openToUsers(dist + "setup.exe")},
+      {"a NULL DACL",
+       on("EN\\language.dat", [](FakeFile& f) { f.dacl.reset(); }),
+       {},
+       1,
+       expected::openToUsers(dist + "EN\\language.dat")},
+      {"a descriptor that cannot be read",
+       on("Common", [](FakeFile& f) { f.securityUnreadable = true; }),
+       {},
+       1,
+       expected::openToUsers(dist + "Common")},
+      {"owned by a user",
+       on(dist, [=](FakeFile& f) { f.owner = domain + "1002"; }),
+       {},
+       1,
+       expected::openToUsers(dist)},
+      {"owned by the account running setup.exe",
+       on(dist, [=](FakeFile& f) { f.owner = domain + "1001"; }),
+       {},
+       0,
+       ""},
+      {"an object entry",
+       allow(tool, {"S-1-5-32-544", 0x1F01FF, 5}),
+       {},
+       1,
+       expected::openToUsers(dist + tool)},
+      {"a user of one's own may write", allow(tool, {domain + "1002", 0x1301FF}), {}, 0, ""},
+      {"another compiler's folder is not read", allow("BCC\\", {everyone, 0x1F01FF}), {}, 0, ""},
+      {"a volume without permissions", volume(0x2, true), {}, 1, expected::openToUsers(dist)},
+      {"a read-only volume tells nothing", volume(0x80000, false), {}, 0, ""},
+      {"a planted xcopy first",
+       both([](FakeWindows&) { addFile("xcopy.bat"); }, allow(dist, {everyone, 0x2})),
+       {},
+       1,
+       expected::planted(dist + "xcopy.bat")},
+      {"before the installation is looked at",
+       both(allow(dist, {everyone, 0x2}), [](FakeWindows& f) { f.files.erase("C:\\LUMERIC"); }),
+       {},
+       1,
+       expected::openToUsers(dist)},
   });
 }
 

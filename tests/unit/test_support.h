@@ -114,6 +114,13 @@ inline std::string fileAndFolder(const std::string& path) {
          "\". Check that the distribution is complete and unchanged, then start setup.exe again." +
          CANNOT_CONTINUE;
 }
+inline std::string openToUsers(const std::string& path) {
+  return "Users who are not administrators can change \"" + path +
+         "\" in the Mendrel2 distribution, so setup.exe could install files that no "
+         "administrator put there. Copy the distribution into a new folder that only "
+         "administrators can change, then start setup.exe from there." +
+         CANNOT_CONTINUE;
+}
 inline const std::string ANOTHER_RUN =
     "Another Mendrel2 installation is running on this computer. Wait until it has ended, then "
     "start setup.exe again." +

@@ -19,7 +19,7 @@ class UpdateRunTest : public FakeWindowsTest {};
 // last. The copies start the system folder's cmd.exe by its full path, whatever
 // COMSPEC, PATH or PATHEXT say, and find only the system's programs. Each
 // destination folder is read once before the copies, unless it does not exist
-// yet, and once after.
+// yet, and once after. The copies are started in a job that ends them with the run.
 TEST_F(UpdateRunTest, CompleteRunCallsThePlatformInOrder) {
   const std::vector<string> readAndGate = {
       "open Software\\Kestrade\\Lumeric Server\\4.5 0x20019",
@@ -38,14 +38,18 @@ TEST_F(UpdateRunTest, CompleteRunCallsThePlatformInOrder) {
         "putenv PATHEXT=.COM;.EXE;.BAT;.CMD",
         "putenv NoDefaultCurrentDirectoryInExePath=1",
         "find C:\\dist\\*",
-        "facts C:\\Lumeric\\",
         "facts Common",
         "facts MS60",
         "facts EN",
+        "find Common\\*",  // who may change the distribution, before the installation
+        "find MS60\\*",
+        "find EN\\*",
+        "facts C:\\Lumeric\\",
         "find Common\\*",
         "find MS60\\*",
         "find EN\\*",
         "find C:\\Lumeric\\*",
+        "job",
         run + R"(xcopy /E /I Common "C:\Lumeric\")",
         run + R"(xcopy /E /I MS60 "C:\Lumeric\MS60")",
         run + R"(xcopy /E /I EN "C:\Lumeric\")",
@@ -94,6 +98,7 @@ TEST_F(UpdateRunTest, CompleteRunCallsThePlatformInOrder) {
     }
     EXPECT_EQ(fake.written["ServiceLevel"], expected::LEVEL_BYTES);
     EXPECT_EQ(fake.mutexName, "Global\\Lumeric Server 4.5 Mendrel2");
+    EXPECT_TRUE(fake.mutexInheritable) << "a copy that outlives the run keeps its name";
   }
 }
 
