@@ -62,7 +62,9 @@ fi
 step() { printf '\n== %s\n' "$*"; }
 
 step "Creating a Wine prefix (half a minute; a few minutes where 32-bit code is emulated)"
-wineboot -i >"$demo/wineboot.log" 2>&1   # Wine's services inherit this output: never a pipe
+# Through the 64-bit loader, where /usr/bin/wineboot would start the 32-bit one
+# first; only Wine's own 32-bit setup step of the prefix then runs 32-bit code.
+$wine64 wineboot -i >"$demo/wineboot.log" 2>&1   # Wine's services inherit this output: never a pipe
 wineserver -w
 # Wine's own Marlett (the title-bar glyphs) and Tahoma (the boxes' text), from
 # fonts-wine: this Wine build finds fonts in the prefix's Fonts folder, not its data folder.
