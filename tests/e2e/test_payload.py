@@ -6,11 +6,12 @@ import contextlib
 import os
 import shutil
 import subprocess
+import time
 import unittest
 from concurrent.futures import ThreadPoolExecutor
 
 from wine_fixture import (CANNOT_ASK, CANNOT_REPLACE, EMULATED_I386, FILE_AND_FOLDER, LEVEL_2, LINK,
-                          NO_COMPILER, NO_SOURCE, NOT_COPIED, PLANTED, PROTECTED, REG_SZ, ROOT,
+                          NO_COMPILER, NO_SOURCE, NOT_COPIED, OPEN_TO_USERS, PLANTED, PROTECTED, REG_SZ, ROOT,
                           SAME_LEVEL, SAMPLE_PAYLOAD, SECONDS, SETUP_EXE, UNANSWERED,
                           UPDATED_INSTALLATION, BenchTest, japanese_locale, make_tree, run_bounded,
                           tree, windows_path, wine_for)
@@ -32,6 +33,14 @@ class Payload(BenchTest):
         self.assertEqual((self.bench.values(), tree(self.install)), self.before)
 
     def test_update_over_an_existing_installation(self):
+        # A copy that waits (xcopy asking, with nobody to answer, before it replaces a
+        # file) ends with setup.exe, as when a deployment tool ends it at its time limit.
+        self.prepare()
+        run = self.bench.start_setup(cwd=self.dist, QDXCOMP="MSVC")
+        self.assertTrue(self.wait_for(lambda: self.bench.processes("xcopy /E /I")), "no copy started")
+        run.kill()
+        self.assertTrue(self.wait_for(lambda: not self.bench.processes("/E /I")), "a copy outlived setup.exe")
+
         # Windows finds the variable whatever the case of its name. An xcopy.bat in a
         # folder on PATH before the system's would leave a trace if it ran.
         on_path = make_tree(self.bench.scratch / "on path", {"xcopy.bat": b"@echo planted> C:\\planted.txt\r\n"})
@@ -50,6 +59,13 @@ class Payload(BenchTest):
         self.expect_box(SAME_LEVEL, buttons=("OK", "Cancel"))
         self.bench.press("Escape")
         self.assertEqual(run.wait(), 1)
+
+    @staticmethod
+    def wait_for(condition, seconds=SECONDS):
+        deadline = time.monotonic() + seconds
+        while not condition() and time.monotonic() < deadline:
+            time.sleep(0.2)
+        return condition()
 
     def test_refusal_before_the_first_copy_changes_nothing(self):
         dll = r"C:\Lumeric\bin\lumeric.dll"
@@ -71,6 +87,8 @@ class Payload(BenchTest):
              "symlink", LINK.format(r"C:\Lumeric\MS60")),
             ("a hard link to a file outside, which a copy would replace", "MSVC", None, "hardlink",
              LINK.format(r"C:\Lumeric\server.cfg")),
+            ("a distribution file that others may write", "MSVC", None, "o+w",
+             OPEN_TO_USERS.format(windows_path(self.bench.scratch / "dist/Common/bin/lumeric.dll"))),
         ]
         for name, compiler, cwd, how, message in rows:
             with self.subTest(name):
@@ -78,6 +96,8 @@ class Payload(BenchTest):
                 holder = self.bench.hold(dll) if how == "hold" else None
                 if how == "hide":
                     self.bench.hide(dll)
+                if how == "o+w":
+                    (self.dist / "Common/bin/lumeric.dll").chmod(0o646)
                 outside = self.link_outside(how) if how in ("symlink", "hardlink") else None
                 run = self.start(cwd=self.bench.scratch if cwd else None, QDXCOMP=compiler)
                 self.expect_box(message)

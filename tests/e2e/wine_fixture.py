@@ -102,6 +102,10 @@ PERCENT_SIGNS = ('The installation directory "{}" holds two percent signs, which
 LINK = ('The installation holds a link at "{}": a symbolic link, junction or hard link, through which '
         'a copy would change files outside the installation. Replace it with a plain folder or file, '
         'then start setup.exe again.' + CANNOT_CONTINUE)
+OPEN_TO_USERS = ('Users who are not administrators can change "{}" in the Mendrel2 distribution, so '
+                 'setup.exe could install files that no administrator put there. Copy the distribution '
+                 'into a new folder that only administrators can change, then start setup.exe from there.'
+                 + CANNOT_CONTINUE)
 UNANSWERED = "Nobody can answer this question here, so setup.exe took it as Cancel.\r\n"
 ANOTHER_RUN = ("Another Mendrel2 installation is running on this computer. Wait until it has ended, "
                "then start setup.exe again." + CANNOT_CONTINUE)
@@ -336,6 +340,19 @@ class Bench:
             time.sleep(0.1)
         return run
 
+    def processes(self, text):
+        """The ids of this prefix's processes whose command line holds text."""
+        found = []
+        for proc in Path("/proc").glob("[0-9]*"):
+            try:
+                line = (proc / "cmdline").read_bytes().replace(b"\0", b" ").decode("latin-1")
+                environment = b"\0" + (proc / "environ").read_bytes() + b"\0"
+            except OSError:
+                continue
+            if text in line and f"\0WINEPREFIX={PREFIX}\0".encode() in environment:
+                found.append(int(proc.name))
+        return found
+
     def hide(self, path):
         status, output = run_bounded([WINE64, "attrib", "+h", path], self.env(), timeout=60)
         if status != 0:
@@ -349,6 +366,8 @@ class Bench:
         exe = windows_path(SETUP_EXE)
         status, output = run_bounded([WINE64, str(PROBE_EXE), "unseen", str(SECONDS * 1000), exe],
                                      self.env(**variables), cwd=cwd, timeout=SECONDS + 60)
+        # Wine says on the same output when it cannot read the label of the Unix root's volume.
+        output = "".join(line for line in output.splitlines(True) if not line.startswith("wine: "))
         text, _, last = output.rstrip("\r\n").rpartition("\n")
         if status != 0 or not last.startswith("status="):
             raise AssertionError(f"probe unseen failed ({status}): {output}")
@@ -423,7 +442,9 @@ def tree(root):
 
 
 def make_tree(root, entries):
-    """Makes root afresh with files (name: bytes) and empty directories (name: None)."""
+    """Makes root afresh with files (name: bytes) and empty directories (name: None),
+    writable by their owner alone whatever the umask: Wine gives Everyone the rights
+    of a mode's others, and setup.exe refuses a distribution that others may change."""
     shutil.rmtree(root, ignore_errors=True)
     Path(root).mkdir(parents=True)
     for name, content in entries.items():
@@ -433,6 +454,8 @@ def make_tree(root, entries):
         else:
             path.parent.mkdir(parents=True, exist_ok=True)
             path.write_bytes(content)
+    for path in [Path(root), *Path(root).rglob("*")]:
+        path.chmod(0o755 if path.is_dir() else 0o644)
     return Path(root)
 
 
