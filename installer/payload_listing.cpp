@@ -67,11 +67,13 @@ struct PathBuffer {
 
 struct Lister {
   PayloadListing* listing;
-  PathBuffer source, destination;           // source relative to the current directory
-  const char* sourceRoot;                   // the current directory and its backslash
-  const char* message = nullptr;            // why the listing stopped
-  const char* failure = nullptr;            // the folder or destination it names, if any
-  char longSource[2 * COMPOSED_SIZE] = {};  // a source path too long to read
+  PathBuffer source, destination;  // source relative to the current directory
+  const char* sourceRoot;          // the current directory and its backslash
+  const char* message = nullptr;   // why the listing stopped
+  const char* failure = nullptr;   // the folder or destination it names, if any
+  // A source path too long to read: its folder passed sourceFits, so it holds at
+  // most 254 characters with the current directory, and its name 259 bytes.
+  char longSource[2 * COMPOSED_SIZE] = {};
 
   bool fail(const char* why, const char* path = nullptr) {
     message = why;
@@ -128,8 +130,13 @@ struct Lister {
     if (std::strlen(found.name) + 1 >= sizeof found.name)
       return fail(UNREADABLE_MESSAGE, source.text);
     const std::size_t sourceLength = source.length, destinationLength = destination.length;
+    // On a double-byte code page a name can take the path past the buffer while
+    // the folder was within the copy's limit, and then past that limit too.
     if (!source.append("\\") || !source.append(found.name)) {
-      return fail(UNREADABLE_MESSAGE, source.text);
+      source.cut(sourceLength);
+      (void)std::snprintf(longSource, sizeof longSource, "%s%s\\%s", sourceRoot, source.text,
+                          found.name);
+      return fail(SOURCE_TOO_LONG_MESSAGE, longSource);
     }
     if (!sourceFits()) return false;
     if (!destination.append("\\") || !destination.append(found.name)) {

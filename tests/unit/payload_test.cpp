@@ -490,6 +490,14 @@ TEST(PayloadChecks, ListingHoldsWhatXcopyCopies) {
        {},
        0,
        ""},
+      {"the last two destinations are one file",
+       [](FakeWindows&) {
+         addFile("Common\\MS60\\zz.dat", 10);
+         addFile("MS60\\zz.dat", 20);
+       },
+       {},
+       0,
+       ""},
       {"an empty folder is listed", [](FakeWindows&) { addFile("Common\\empty\\"); },
        [](FakeWindows& f) { f.files.erase("C:\\LUMERIC\\EMPTY"); }, 2,
        expected::notCopied("C:\\Lumeric\\empty")},
@@ -704,6 +712,7 @@ TEST(PayloadChecks, SessionWithoutAScreenAsksNothingAndSaysAllOnStandardError) {
       {"/-Y", session("/-Y"), {}, 1, expected::UNANSWERABLE},
       {"/S /Y", session("/S /Y"), {}, 0, ""},
       {"/Y /-Y", session("/Y /-Y"), {}, 1, expected::UNANSWERABLE},
+      {"/Y /-, which is no /-Y", session("/Y /-"), {}, 0, ""},
       {"/YES", session("/YES"), {}, 1, expected::UNANSWERABLE},
       {"/Z", session("/Z"), {}, 1, expected::UNANSWERABLE},
       {"/-Z", session("/-Z"), {}, 1, expected::UNANSWERABLE},
@@ -742,6 +751,29 @@ TEST(PayloadChecks, LongPathIsNamedByItsEnd) {
   EXPECT_EQ(path.substr(path.size() - named.size()), named) << "the end of the path";
   EXPECT_EQ((path.size() - named.size() - 11) % 2, 0u) << "cut on a character boundary";
   EXPECT_GT(named.size(), 300u) << "as much as fits";
+
+  // A source path of more than 519 bytes, found by the check of who may change the
+  // distribution or, on a read-only volume, by the listing; with the longer folder
+  // the relative path alone passes 519 bytes.
+  const struct {
+    unsigned long volume;
+    int folderCharacters, nameCharacters;
+  } sources[] = {{0x8, 130, 120}, {0x80000, 130, 120}, {0x80000, 140, 127}};
+  for (const auto& row : sources) {
+    SCOPED_TRACE(row.folderCharacters);
+    resetFakeWindows();
+    fakeWindows().codePage = 932;
+    fakeWindows().compiler = "MSVC";
+    registerProduct("C:\\Lumeric", "EN", "GA");
+    fakeWindows().volumeFlags = row.volume;
+    string folder, name;
+    for (int i = 0; i < row.folderCharacters; ++i) folder += i == 100 ? "\\\x88\x9f" : "\x88\x9f";
+    for (int i = 0; i < row.nameCharacters; ++i) name += "\x88\x9f";
+    addFile("Common\\" + folder + "\\" + name + ".dat");
+    EXPECT_EQ(runUpdate(), 1);
+    EXPECT_NE(fakeWindows().boxes.at(0).text.find(name + ".dat\" in the Mendrel2 distribution is"),
+              string::npos);
+  }
 }
 
 }  // namespace
