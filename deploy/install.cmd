@@ -18,6 +18,7 @@ setlocal EnableExtensions DisableDelayedExpansion
 rem 1 until setup.exe has ended: every way out before that is "it did not run".
 set "STATUS=1"
 set "PUSHED="
+set "WANTED_LOG="
 rem A variable of this name would stand in for the status that %ERRORLEVEL% reads.
 set "ERRORLEVEL="
 
