@@ -1,15 +1,24 @@
 @echo off
 rem install.cmd: applies Mendrel2 unattended, for a deployment tool; ship it beside setup.exe.
 rem
-rem   install.cmd        with QDXCOMP set to the compiler in use (MSVC, MS60, ...)
+rem   cmd.exe /d /c "set QDXCOMP=MSVC&& call .\install.cmd"
+rem
+rem with QDXCOMP set to the compiler in use (MSVC, MS60, ...). Start it with call:
+rem without it, Windows' cmd.exe can end with another status than this file's.
 rem
 rem Appends setup.exe's messages to the log named by MENDREL2_LOG, by default
-rem %SystemRoot%\Temp\Mendrel2-setup.log, and ends with setup.exe's status:
-rem 0 done, 1 nothing changed, 2 the installation is incomplete, 1618 another
-rem run holds the update (try again later); the log says why and what to do.
-rem It ends with 1 when setup.exe did not run, and never with 0 unless setup.exe
-rem ended with 0.
+rem %SystemRoot%\Temp\Mendrel2-setup.log, and ends with 0, 1, 2 or 1618 only:
+rem setup.exe's status where it is one of these (0 done, 1 nothing changed, 2 the
+rem installation is incomplete, 1618 another run holds the update: try again
+rem later); 1 where setup.exe did not run; 2 where it ended with any other status,
+rem since its copies may have begun. The log says why and what to do, and keeps
+rem setup.exe's status as it was. It never ends with 0 unless setup.exe ended
+rem with 0. It leaves at its last line only; every outcome goes there.
 setlocal EnableExtensions DisableDelayedExpansion
+rem 1 until setup.exe has ended: every way out before that is "it did not run".
+set "STATUS=1"
+set "PUSHED="
+set "WANTED_LOG="
 rem A variable of this name would stand in for the status that %ERRORLEVEL% reads.
 set "ERRORLEVEL="
 
@@ -35,14 +44,16 @@ if errorlevel 1 (
 if defined WANTED_LOG >>"%LOG%" echo Cannot write the log "%WANTED_LOG%", so this one is used.
 
 rem setup.exe copies from the current directory, which must be the
-rem distribution's root; on a share (\\server\share) pushd maps a drive letter.
+rem distribution's root; on a share (\\server\share) pushd maps a drive letter,
+rem which popd at the end removes.
 rem In a .cmd file set leaves ERRORLEVEL at 0, so 1 after pushd is its failure.
 set "DIST=%~dp0"
 pushd "%DIST%" 2>>"%LOG%"
 if errorlevel 1 (
   >>"%LOG%" echo Cannot make "%DIST%" the current directory, so setup.exe did not run.
-  exit /b 1
+  goto end
 )
+set "PUSHED=yes"
 
 rem An unattended update replaces the installation's files by design. Without
 rem /Y xcopy asks before replacing each one, and where nobody sees the screen
@@ -54,12 +65,28 @@ rem Where the redirection fails, cmd.exe skips setup.exe and leaves ERRORLEVEL
 rem as it was: 9009 from here on, as for a program that cannot be found.
 "%CMD%" /d /c exit 9009
 ".\setup.exe" 2>>"%LOG%"
-set "STATUS=%ERRORLEVEL%"
-if "%STATUS%"=="9009" (
-  >>"%LOG%" echo setup.exe did not run, so nothing was changed.
-  popd
-  exit /b 1
+set "RAW=%ERRORLEVEL%"
+
+rem setup.exe's own statuses pass as they are. cmd.exe reports a program that it
+rem could not start with 9009 (not found), 5 (access denied), 193 or 216 (a bad
+rem image), 740 (elevation required) or 1260 (blocked by policy): setup.exe did
+rem not run, 1. Any other status, such as a crash's, gives 2: the copies may have
+rem begun. (Wine 8's cmd.exe misreads a block that opens on a for ... do if line.)
+set "KIND=other"
+for %%S in (9009 5 193 216 740 1260) do if "%RAW%"=="%%S" set "KIND=not started"
+for %%S in (0 1 2 1618) do if "%RAW%"=="%%S" set "KIND=own"
+if "%KIND%"=="not started" (
+  >>"%LOG%" echo cmd.exe could not start setup.exe ^(status %RAW%^), so nothing was changed.
+  goto end
 )
->>"%LOG%" echo setup.exe ended with status %STATUS%
-popd
+if "%KIND%"=="own" (
+  >>"%LOG%" echo setup.exe ended with status %RAW%
+  set "STATUS=%RAW%"
+  goto end
+)
+>>"%LOG%" echo setup.exe ended with status %RAW%, which is none of its own; the installation may be incomplete.
+set "STATUS=2"
+
+:end
+if defined PUSHED popd
 exit /b %STATUS%
