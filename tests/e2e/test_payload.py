@@ -11,8 +11,8 @@ import unittest
 from concurrent.futures import ThreadPoolExecutor
 
 from wine_fixture import (CANNOT_ASK, CANNOT_REPLACE, EMULATED_I386, FILE_AND_FOLDER, LEVEL_2, LINK,
-                          NO_COMPILER, NO_SOURCE, NOT_COPIED, OPEN_TO_USERS, PLANTED, PROTECTED, REG_SZ, ROOT,
-                          SAME_LEVEL, SAMPLE_PAYLOAD, SECONDS, SETUP_EXE, UNANSWERED,
+                          NO_COMPILER, NO_SOURCE, NOT_COPIED, OPEN_TO_USERS, PLANTED, PROBE_EXE,
+                          PROTECTED, REG_SZ, ROOT, SAME_LEVEL, SAMPLE_PAYLOAD, SECONDS, SETUP_EXE, UNANSWERED,
                           UPDATED_INSTALLATION, BenchTest, japanese_locale, make_tree, run_bounded,
                           tree, windows_path, wine_for)
 
@@ -212,7 +212,6 @@ class Payload(BenchTest):
         self.assertTrue(fallback.read_text().endswith("setup.exe ended with status 0\n"))
 
         # A crash's status gives 2, and the log keeps it. Without call, which in Wine 8 gives 1.
-        from wine_fixture import PROBE_EXE  # here, to leave the module's imports as they are
         run = self.install_cmd(log, True, "", PROBE_EXE, PROBE_STATUS="0xC0000005")
         self.assertEqual(run_bounded(*run)[0], 2)
         self.assertIn("status -1073741819, which is none of its own;", log.read_text().splitlines()[-1])
