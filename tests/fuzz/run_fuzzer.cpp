@@ -64,12 +64,21 @@ struct PayloadFile {
   unsigned long long size;
 };
 
-// What the update is to copy, and whether a link below the installation stands
-// where a copy would write.
+// What the update is to copy, whether a link below the installation stands
+// where a copy would write, and whether anyone may change what a copy reads.
 struct ScriptedFiles {
   std::vector<PayloadFile> payload;
   bool linked = false;
+  bool open = false;
 };
+
+// Lets Everyone change the file or folder at path; true when it did.
+bool scriptOpen(FuzzedDataProvider& input, const string& path) {
+  FakeFile* file = findFile(path);
+  if (file == nullptr || input.ConsumeBool() || input.ConsumeBool()) return false;
+  file->dacl->push_back({"S-1-1-0", 0x1301FF});
+  return true;
+}
 
 // Makes the file or folder at path a reparse point of the fuzzer's tag (a
 // symbolic link, a deduplicated file, or one whose tag cannot be read), or a
@@ -98,6 +107,8 @@ bool scriptLink(FuzzedDataProvider& input, const string& path) {
 ScriptedFiles scriptFiles(FuzzedDataProvider& input, FakeWindows& fake) {
   ScriptedFiles scripted;
   std::vector<PayloadFile>& payload = scripted.payload;
+  addFile(fake.programPath);
+  scripted.open = scriptOpen(input, "C:\\dist");
   if (fake.values.count("InstallDir") == 0 || fake.values.count("Installed NLV") == 0 ||
       !fake.compiler) {
     return scripted;
@@ -121,6 +132,7 @@ ScriptedFiles scriptFiles(FuzzedDataProvider& input, FakeWindows& fake) {
     const auto size = input.ConsumeIntegralInRange<unsigned long long>(0, 1 << 20);
     FakeFile& file = addFile(source + "\\" + name, size, 7);
     file.attributes = input.PickValueInArray({0UL, 0UL, 0x2UL, 0x4UL});
+    scripted.open = scriptOpen(input, source + "\\" + name) || scripted.open;
     if (inDistribution) continue;
     const bool listed = file.attributes == 0;  // hidden and system files are not copied
     if (listed) payload.push_back({destination + name, size});
@@ -214,6 +226,7 @@ void checkCommands(const FakeWindows& fake) {
 void checkOutcome(const FakeWindows& fake, int status, const std::vector<int>& commandResults,
                   const ScriptedFiles& scripted) {
   require(!scripted.linked || fake.commands.empty(), "no copy writes through a link");
+  require(!scripted.open || fake.commands.empty(), "no copy reads what a user could change");
   const bool levelWritten = fake.written.count("ServiceLevel") == 1;
   bool allCopied = fake.commands.size() == 3;
   for (const int result : commandResults) allCopied = allCopied && (result == 0 || result == 1);
