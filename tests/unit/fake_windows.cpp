@@ -383,13 +383,13 @@ bool volumeFlags(const char*, unsigned long* flags) {
   return true;
 }
 
-// The descriptor, with what follows it in the buffer scribbled over.
+// The descriptor, with bytes after it scribbled over.
 bool fileSecurity(const char* path, unsigned char* descriptor, unsigned long size) {
   const FakeFile* file = findFile(path);
   if (file == nullptr || file->securityUnreadable) return false;
   const std::string bytes = descriptorOf(*file);
-  std::memset(descriptor, SCRIBBLE, size);
   std::memcpy(descriptor, bytes.data(), bytes.size());
+  std::memset(descriptor + bytes.size(), SCRIBBLE, std::min<std::size_t>(size - bytes.size(), 256));
   return true;
 }
 
