@@ -342,16 +342,10 @@ class Bench:
 
     def processes(self, text):
         """The ids of this prefix's processes whose command line holds text."""
-        found = []
-        for proc in Path("/proc").glob("[0-9]*"):
-            try:
-                line = (proc / "cmdline").read_bytes().replace(b"\0", b" ").decode("latin-1")
-                environment = b"\0" + (proc / "environ").read_bytes() + b"\0"
-            except OSError:
-                continue
-            if text in line and f"\0WINEPREFIX={PREFIX}\0".encode() in environment:
-                found.append(int(proc.name))
-        return found
+        mark = f"\0WINEPREFIX={PREFIX}\0".encode()
+        return [int(p.name) for p in Path("/proc").glob("[0-9]*")
+                if text.encode() in read_or_empty(p / "cmdline").replace(b"\0", b" ")
+                and mark in b"\0" + read_or_empty(p / "environ") + b"\0"]
 
     def hide(self, path):
         status, output = run_bounded([WINE64, "attrib", "+h", path], self.env(), timeout=60)
@@ -427,6 +421,14 @@ class Bench:
     def screenshot(self, path):
         run_bounded(["import", "-display", self.display.name, "-window", "root", str(path)],
                     self.env(), timeout=30)
+
+
+def read_or_empty(path):
+    """The bytes of a file of a process that may have ended meanwhile."""
+    try:
+        return path.read_bytes()
+    except OSError:
+        return b""
 
 
 def windows_path(path):

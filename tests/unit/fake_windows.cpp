@@ -145,53 +145,40 @@ int runXcopy(const std::string& command) {
 
 std::vector<std::vector<platform::FoundFile>> searches;
 
-void appendNumber(std::string* bytes, unsigned long long value, int count, bool bigEndian = false) {
-  for (int i = 0; i < count; ++i) {
-    const int shift = 8 * (bigEndian ? count - 1 - i : i);
-    bytes->push_back(static_cast<char>(value >> shift & 0xFF));
-  }
-}
-
-// "S-1-5-32-544" as a SID's bytes.
-std::string sidBytes(const std::string& text) {
-  std::vector<unsigned long long> numbers;
-  for (std::size_t at = 2; at < text.size();) {
-    std::size_t used = 0;
-    numbers.push_back(std::stoull(text.substr(at), &used));
-    at += used + 1;
-  }
+// value as count bytes, the least significant first.
+std::string bytesOf(unsigned long long value, int count) {
   std::string bytes;
-  appendNumber(&bytes, numbers[0], 1);
-  appendNumber(&bytes, numbers.size() - 2, 1);
-  appendNumber(&bytes, numbers[1], 6, true);
-  for (std::size_t i = 2; i < numbers.size(); ++i) appendNumber(&bytes, numbers[i], 4);
+  for (int i = 0; i < count; ++i) bytes += static_cast<char>(value >> 8 * i & 0xFF);
   return bytes;
 }
 
-// The self-relative descriptor of the file's owner and DACL.
+// "S-1-5-32-544" as a SID's bytes, whose authority is the most significant first.
+std::string sidBytes(const std::string& text) {
+  std::vector<unsigned long long> numbers;
+  for (std::size_t at = 2, used = 0; at < text.size(); at += used + 1) {
+    numbers.push_back(std::stoull(text.substr(at), &used));
+  }
+  const std::string authority = bytesOf(numbers[1], 6);
+  std::string bytes = bytesOf(numbers[0], 1) + bytesOf(numbers.size() - 2, 1) +
+                      std::string(authority.rbegin(), authority.rend());
+  for (std::size_t i = 2; i < numbers.size(); ++i) bytes += bytesOf(numbers[i], 4);
+  return bytes;
+}
+
+// The self-relative descriptor (DACL present) of the file's owner and DACL.
 std::string descriptorOf(const FakeFile& file) {
   const std::string owner = sidBytes(file.owner);
   std::string entries;
   for (const FakeEntry& entry : file.dacl.value_or(std::vector<FakeEntry>{})) {
     const std::string sid = sidBytes(entry.sid);
-    appendNumber(&entries, entry.type, 1);
-    appendNumber(&entries, entry.flags, 1);
-    appendNumber(&entries, 8 + sid.size(), 2);
-    appendNumber(&entries, entry.mask, 4);
-    entries += sid;
+    entries += bytesOf(entry.type, 1) + bytesOf(entry.flags, 1) + bytesOf(8 + sid.size(), 2) +
+               bytesOf(entry.mask, 4) + sid;
   }
-  std::string bytes;
-  appendNumber(&bytes, 1, 2);
-  appendNumber(&bytes, 0x8004, 2);  // self-relative, DACL present
-  appendNumber(&bytes, 20, 4);
-  appendNumber(&bytes, 0, 8);
-  appendNumber(&bytes, file.dacl ? 20 + owner.size() : 0, 4);
-  bytes += owner;
-  if (!file.dacl) return bytes;
-  appendNumber(&bytes, 2, 2);
-  appendNumber(&bytes, 8 + entries.size(), 2);
-  appendNumber(&bytes, file.dacl->size(), 4);
-  return bytes + entries;
+  const std::string header = bytesOf(1, 2) + bytesOf(0x8004, 2) + bytesOf(20, 4) + bytesOf(0, 8) +
+                             bytesOf(file.dacl ? 20 + owner.size() : 0, 4) + owner;
+  if (!file.dacl) return header;
+  return header + bytesOf(2, 2) + bytesOf(8 + entries.size(), 2) + bytesOf(file.dacl->size(), 4) +
+         entries;
 }
 
 platform::FileFacts factsOf(const FakeFile& file) {

@@ -581,11 +581,11 @@ TEST(PayloadChecks, NoCopyWritesThroughALink) {
 // What the copies read must be no file that a user who is no administrator could
 // have changed: the distribution's root, setup.exe, every item of the three trees.
 TEST(PayloadChecks, OnlyWhatNoUserCouldChangeIsInstalled) {
-  const string dist = "C:\\dist\\", tool = "Common\\bin\\deep\\tool.exe";
+  const string tool = "Common\\bin\\deep\\tool.exe", all = "S-1-1-0", users = "S-1-5-32-545";
+  const string domain = "S-1-5-21-1-2-3-";
   const auto allow = [](const string& path, FakeEntry entry) {
     return [=](FakeWindows&) {
-      FakeFile* file = findFile(path) != nullptr ? findFile(path) : &addFile(path);
-      file->dacl->push_back(entry);
+      (findFile(path) ? *findFile(path) : addFile(path)).dacl->push_back(entry);
     };
   };
   const auto on = [](const string& path, std::function<void(FakeFile&)> change) {
@@ -597,79 +597,36 @@ TEST(PayloadChecks, OnlyWhatNoUserCouldChangeIsInstalled) {
       for (auto& [key, file] : f.files) file.securityUnreadable = !readable;
     };
   };
-  const string everyone = "S-1-1-0", users = "S-1-5-32-545", domain = "S-1-5-21-1-2-3-";
+  const auto open = [](const string& path) { return expected::openToUsers("C:\\dist\\" + path); };
+  const Change hidden =
+      both(allow(tool, {users, 0x100}), on(tool, [](FakeFile& f) { f.attributes = 0x2; }));
+  const Change nullDacl = on("EN\\language.dat", [](FakeFile& f) { f.dacl.reset(); });
+  const Change unreadable = on("Common", [](FakeFile& f) { f.securityUnreadable = true; });
+  const auto owner = [=](string sid) {
+    return on("C:\\dist", [=](FakeFile& f) { f.owner = sid; });
+  };
   runTreeRows({
-      {"Everyone may write a file deep in Common",
-       allow(tool, {everyone, 0x1301FF}),
-       {},
-       1,
-       expected::openToUsers(dist + tool)},
+      {"Everyone may write a file deep in Common", allow(tool, {all, 0x1301FF}), {}, 1, open(tool)},
       {"Authenticated Users may modify the root",
-       allow(dist, {"S-1-5-11", 0x1301BF}),
+       allow("", {"S-1-5-11", 0x1301BF}),
        {},
        1,
-       expected::openToUsers(dist)},
-      {"Users may add files to a folder",
-       allow("MS60\\", {users, 0x2}),
-       {},
-       1,
-       expected::openToUsers(dist + "MS60")},
+       open("")},
+      {"Users may add files to a folder", allow("MS60\\", {users, 0x2}), {}, 1, open("MS60")},
       {"...inherited only by what is made in it", allow("MS60\\", {users, 0x6, 0, 0xB}), {}, 0, ""},
-      {"Everyone may read and run", allow(tool, {everyone, 0x1200A9}), {}, 0, ""},
-      {"Domain Users may write",
-       allow("EN\\", {domain + "513", 0x40000000}),
-       {},
-       1,
-       expected::openToUsers(dist + "EN")},
-      {"a hidden file",
-       both(allow(tool, {users, 0x100}), on(tool, [](FakeFile& f) { f.attributes = 0x2; })),
-       {},
-       1,
-       expected::openToUsers(dist + tool)},
-      {"setup.exe itself",
-       allow("setup.exe", {"S-1-5-4", 0x10000}),
-       {},
-       1,
-       expected::openToUsers(dist + "setup.exe")},
-      {"a NULL DACL",
-       on("EN\\language.dat", [](FakeFile& f) { f.dacl.reset(); }),
-       {},
-       1,
-       expected::openToUsers(dist + "EN\\language.dat")},
-      {"a descriptor that cannot be read",
-       on("Common", [](FakeFile& f) { f.securityUnreadable = true; }),
-       {},
-       1,
-       expected::openToUsers(dist + "Common")},
-      {"owned by a user",
-       on(dist, [=](FakeFile& f) { f.owner = domain + "1002"; }),
-       {},
-       1,
-       expected::openToUsers(dist)},
-      {"owned by the account running setup.exe",
-       on(dist, [=](FakeFile& f) { f.owner = domain + "1001"; }),
-       {},
-       0,
-       ""},
-      {"an object entry",
-       allow(tool, {"S-1-5-32-544", 0x1F01FF, 5}),
-       {},
-       1,
-       expected::openToUsers(dist + tool)},
+      {"Everyone may read and run", allow(tool, {all, 0x1200A9}), {}, 0, ""},
+      {"Domain Users may write", allow("EN\\", {domain + "513", 0x40000000}), {}, 1, open("EN")},
+      {"a hidden file", hidden, {}, 1, open(tool)},
+      {"setup.exe itself", allow("setup.exe", {"S-1-5-4", 0x10000}), {}, 1, open("setup.exe")},
+      {"a NULL DACL", nullDacl, {}, 1, open("EN\\language.dat")},
+      {"a descriptor that cannot be read", unreadable, {}, 1, open("Common")},
+      {"owned by a user", owner(domain + "1002"), {}, 1, open("")},
+      {"owned by the account running setup.exe", owner(domain + "1001"), {}, 0, ""},
+      {"an object entry", allow(tool, {"S-1-5-32-544", 0x1F01FF, 5}), {}, 1, open(tool)},
       {"a user of one's own may write", allow(tool, {domain + "1002", 0x1301FF}), {}, 0, ""},
-      {"another compiler's folder is not read", allow("BCC\\", {everyone, 0x1F01FF}), {}, 0, ""},
-      {"a volume without permissions", volume(0x2, true), {}, 1, expected::openToUsers(dist)},
+      {"another compiler's folder is not read", allow("BCC\\", {all, 0x1F01FF}), {}, 0, ""},
+      {"a volume without permissions", volume(0x2, true), {}, 1, open("")},
       {"a read-only volume tells nothing", volume(0x80000, false), {}, 0, ""},
-      {"a planted xcopy first",
-       both([](FakeWindows&) { addFile("xcopy.bat"); }, allow(dist, {everyone, 0x2})),
-       {},
-       1,
-       expected::planted(dist + "xcopy.bat")},
-      {"before the installation is looked at",
-       both(allow(dist, {everyone, 0x2}), [](FakeWindows& f) { f.files.erase("C:\\LUMERIC"); }),
-       {},
-       1,
-       expected::openToUsers(dist)},
   });
 }
 
