@@ -7,6 +7,13 @@ setup.exe doing the whole update and (b) the same three xcopy command lines run
 by one cmd.exe from a batch file, resetting the installation before each run.
 Prints each median, the ratio a/b, and the peak memory of setup.exe.
 
+An update replaces files that are already there, and the checks do most of their
+work per replaced file: (a') and (b') are (a) and (b) on an installation that
+holds an older version of every payload file and folder (other bytes, a tenth
+smaller, a year older), alternated with (a) and (b), and (c') is (c) on that
+installation, with the tmpfs filled by it and 64 KiB left free, so that
+(c') - (d) is the checks before the copies on an update.
+
 The checks before the copies are timed on their own by two more runs that copy
 nothing: (c) setup.exe refused for want of room, with the installation on a
 tmpfs too small for the payload, which it says after listing the payload and
@@ -84,6 +91,28 @@ def make_payload(dist, files):
         for j in range(5):
             (dist / source / f"empty{j}" / "inner").mkdir(parents=True, exist_ok=True)
     return total_files, total_bytes
+
+
+def make_older(dist, older):
+    """An older version of every payload file at its destination (other bytes, a tenth
+    smaller, a year older), and every payload folder."""
+    shutil.rmtree(older, ignore_errors=True)
+    rng = random.Random(3)
+    year_ago = time.time() - 365 * 24 * 3600
+    for source, target in (("Common", older), ("MS60", older / "MS60"), ("EN", older)):
+        for path in sorted((dist / source).rglob("*")):
+            destination = target / path.relative_to(dist / source)
+            if path.is_dir():
+                destination.mkdir(parents=True, exist_ok=True)
+            else:
+                destination.parent.mkdir(parents=True, exist_ok=True)
+                destination.write_bytes(rng.randbytes(path.stat().st_size * 9 // 10))
+                os.utime(destination, (year_ago, year_ago))
+
+
+def sizes(root):
+    """Every file's size and every folder (None) below root."""
+    return {p: (p.stat().st_size if p.is_file() else None) for p in Path(root).rglob("*")}
 
 
 def peak_memory_kib(pid, proc):
@@ -166,20 +195,28 @@ def time_check_after(bench, exe, dist, runs, times, view, copies_cmd):
         aside.rename(copies_cmd)
 
 
-def time_checks(bench, setup, dist, runs, times, view):
-    """(c) and (d): runs refused before the first copy, with no box to answer."""
+def time_checks(bench, setup, dist, runs, times, view, older=None):
+    """(c) and (d): runs refused before the first copy, with no box to answer; with
+    older, (c') and (d): the installation holds older, with 64 KiB left free."""
     install = bench.drive_c / "Lumeric"
+    checked, label = ("checked", "(c)") if older is None else ("update_checked", "(c')")
     bench.installation({})
-    subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", str(install)], check=True)
+    subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k" if older is None else "size=1g",
+                    "tmpfs", str(install)], check=True)
     try:
+        if older is not None:
+            shutil.copytree(older, install, dirs_exist_ok=True)
+            free = shutil.disk_usage(install).used + 64 * 1024
+            subprocess.run(["mount", "-o", f"remount,size={free}", str(install)], check=True)
+        before = sizes(install)
         env = bench.env(display=False, COPYCMD="/Y")
         for _ in range(runs):
-            for name, compiler in (("checked", "MSVC"), ("refused", "NONE")):
+            for name, compiler in ((checked, "MSVC"), ("refused", "NONE")):
                 bench.register(level="GA", view=view)
                 seconds, status, _ = timed(setup, dict(env, QDXCOMP=compiler), dist)
-                if status != 1 or any(install.iterdir()):
-                    print(f"(c) and (d) not timed: {name}, setup.exe ended with {status} or copied onto a full volume")
-                    times["checked"].clear()
+                if status != 1 or sizes(install) != before:
+                    print(f"{label} and (d) not timed: {name}, setup.exe ended with {status} or copied onto a full volume")
+                    times[checked].clear()
                     return  # a build without the checks copies before it finds no room
                 times[name].append(seconds)
     finally:
@@ -207,13 +244,16 @@ def main():
     files, size = make_payload(dist, options.files)
     (dist / "copies.bat").write_text("@echo off\r\n" + "\r\n".join(COMMANDS) + "\r\n")
     print(f"payload: {files} files, {size / 1e6:.1f} MB")
+    older = WORK / "older"
+    make_older(dist, older)
 
     if not (wine_fixture.PREFIX / "system.reg").exists():  # kept between runs: minutes to make here
         wine_fixture.create_prefix()
     bench = wine_fixture.Bench()
     env = bench.env(QDXCOMP="MSVC", COPYCMD="/Y")
     batch = [wine_fixture.WINE64, "cmd.exe", "/c", "copies.bat"]
-    times = {"setup": [], "batch": [], "checked": [], "refused": [], "cmd": [], "before": [], "after": []}
+    times = {"setup": [], "batch": [], "checked": [], "refused": [], "cmd": [], "before": [], "after": [],
+             "update_setup": [], "update_batch": [], "update_checked": []}
     peaks = []
     try:
         # The copies run in the cmd.exe of setup.exe's own system folder.
@@ -221,21 +261,26 @@ def main():
         copies_cmd = (batch[:2] if options.bits == 64
                       else ["wine", rf"C:\windows\{cmd_folder}\cmd.exe"])
         time_checks(bench, setup, dist, runs, times, view)
+        time_checks(bench, setup, dist, runs, times, view, older)
         for _ in range(runs):
             seconds, status, _ = timed(copies_cmd + ["/c", "exit"], env, dist)
             if status != 0:
                 raise SystemExit(f"cmd.exe /c exit ended with {status}")
             times["cmd"].append(seconds)
-        for _ in range(runs):
-            for name, argv in (("setup", setup), ("batch", batch)):
+        for _ in range(runs):  # the last run (b') leaves every file in place for (e) and (f)
+            for name, argv in (("setup", setup), ("batch", batch),
+                               ("update_setup", setup), ("update_batch", batch)):
                 bench.register(level="GA", view=view)
                 bench.installation({})
+                if name.startswith("update"):
+                    shutil.copytree(older, bench.drive_c / "Lumeric", dirs_exist_ok=True)
                 seconds, status, peak = timed(argv, env, dist)
-                landed = sum(1 for p in (bench.drive_c / "Lumeric").rglob("*") if p.is_file())
-                if status != 0 or landed != files:
-                    raise SystemExit(f"{name}: status {status}, {landed} of {files} files landed")
+                landed = [s for s in sizes(bench.drive_c / "Lumeric").values() if s is not None]
+                if status != 0 or (len(landed), sum(landed)) != (files, size):
+                    raise SystemExit(f"{name}: status {status}, {len(landed)} files of {sum(landed)} bytes"
+                                     f" where {files} of {size} should be")
                 times[name].append(seconds)
-                if name == "setup":
+                if name.endswith("setup"):
                     peaks.append(peak)
         time_check_after(bench, exe, dist, runs, times, view,
                          bench.drive_c / "windows" / cmd_folder / "cmd.exe")
@@ -250,6 +295,16 @@ def main():
     print(f"(a) setup.exe, whole update:     median {a:.3f} s  " + " ".join(f"{t:.2f}" for t in times["setup"]))
     print(f"(b) one cmd.exe, three xcopies:  median {b:.3f} s  " + " ".join(f"{t:.2f}" for t in times["batch"]))
     print(f"ratio a/b: {a / b:.3f}")
+    print("on an installation that holds an older version of every file:")
+    a2, b2 = statistics.median(times["update_setup"]), statistics.median(times["update_batch"])
+    print(f"(a') setup.exe, whole update:    median {a2:.3f} s  " + " ".join(f"{t:.2f}" for t in times["update_setup"]))
+    print(f"(b') one cmd.exe, three xcopies: median {b2:.3f} s  " + " ".join(f"{t:.2f}" for t in times["update_batch"]))
+    print(f"ratio a'/b': {a2 / b2:.3f}")
+    if times["update_checked"]:
+        c2 = statistics.median(times["update_checked"])
+        checks = c2 - statistics.median(times["refused"])
+        print(f"(c') setup.exe, checks then no room: median {c2:.3f} s")
+        print(f"checks before the copies on the update (c' - d): {checks:.3f} s, {checks / b2:.3f} of (b')")
     start = statistics.median(times["cmd"])
     print(f"cmd.exe start under Wine:        median {start:.3f} s")
     if times["refused"]:
