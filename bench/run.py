@@ -10,9 +10,10 @@ Prints each median, the ratio a/b, and the peak memory of setup.exe.
 An update replaces files that are already there, and the checks do most of their
 work per replaced file: (a') and (b') are (a) and (b) on an installation that
 holds an older version of every payload file and folder (other bytes, a tenth
-smaller, a year older), alternated with (a) and (b), and (c') is (c) on that
-installation, with the tmpfs filled by it and 64 KiB left free, so that
-(c') - (d) is the checks before the copies on an update.
+smaller, a year older), alternated with (a) and (b). The checks before the
+copies on that update are timed by two runs started as (e) and (f) are (below),
+on that installation: (c') without COPYCMD, refused by the last check before the
+copies, less (d') refused at once for a missing compiler folder.
 
 The checks before the copies are timed on their own by two more runs that copy
 nothing: (c) setup.exe refused for want of room, with the installation on a
@@ -197,32 +198,43 @@ def time_check_after(bench, exe, dist, runs, times, view, copies_cmd):
         aside.rename(copies_cmd)
 
 
-def time_checks(bench, setup, dist, runs, times, view, older=None):
-    """(c) and (d): runs refused before the first copy, with no box to answer; with
-    older, (c') and (d): the installation holds older, with 64 KiB left free."""
+def time_checks(bench, setup, dist, runs, times, view):
+    """(c) and (d): runs refused before the first copy, with no box to answer."""
     install = bench.drive_c / "Lumeric"
-    checked, label = ("checked", "(c)") if older is None else ("update_checked", "(c')")
     bench.installation({})
-    subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k" if older is None else "size=1g",
-                    "tmpfs", str(install)], check=True)
+    subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", str(install)], check=True)
     try:
-        if older is not None:
-            shutil.copytree(older, install, dirs_exist_ok=True)
-            free = shutil.disk_usage(install).used + 64 * 1024
-            subprocess.run(["mount", "-o", f"remount,size={free}", str(install)], check=True)
-        before = sizes(install)
         env = bench.env(display=False, COPYCMD="/Y")
         for _ in range(runs):
-            for name, compiler in ((checked, "MSVC"), ("refused", "NONE")):
+            for name, compiler in (("checked", "MSVC"), ("refused", "NONE")):
                 bench.register(level="GA", view=view)
                 seconds, status, _ = timed(setup, dict(env, QDXCOMP=compiler), dist)
-                if status != 1 or sizes(install) != before:
-                    print(f"{label} and (d) not timed: {name}, setup.exe ended with {status} or copied onto a full volume")
-                    times[checked].clear()
+                if status != 1 or any(install.iterdir()):
+                    print(f"(c) and (d) not timed: {name}, setup.exe ended with {status} or copied onto a full volume")
+                    times["checked"].clear()
                     return  # a build without the checks copies before it finds no room
                 times[name].append(seconds)
     finally:
         subprocess.run(["umount", str(install)], check=True)
+
+
+def time_update_checks(bench, exe, dist, older, runs, times, view):
+    """(c') and (d'), started as (e) is, on the installation that holds older: (c')
+    without COPYCMD, refused by the last check before the copies, and (d') refused
+    at once."""
+    install = bench.installation({})
+    shutil.copytree(older, install, dirs_exist_ok=True)
+    before = sizes(install)
+    for _ in range(runs):
+        for name, compiler in (("update_checked", "MSVC"), ("update_refused", "NONE")):
+            bench.register(level="GA", view=view)
+            seconds, status, text = timed_unseen(bench, exe, dist, QDXCOMP=compiler)
+            if (status != "1" or sizes(install) != before
+                    or (name == "update_checked") != (text.rstrip("\r\n") == wine_fixture.CANNOT_ASK)):
+                print(f"(c') and (d') not timed: {name}, setup.exe ended with {status}: {text.strip()}")
+                times["update_checked"].clear()
+                return
+            times[name].append(seconds)
 
 
 def main():
@@ -255,7 +267,7 @@ def main():
     env = bench.env(QDXCOMP="MSVC", COPYCMD="/Y")
     batch = [wine_fixture.WINE64, "cmd.exe", "/c", "copies.bat"]
     times = {"setup": [], "batch": [], "checked": [], "refused": [], "cmd": [], "before": [], "after": [],
-             "update_setup": [], "update_batch": [], "update_checked": []}
+             "update_setup": [], "update_batch": [], "update_checked": [], "update_refused": []}
     peaks = []
     try:
         # The copies run in the cmd.exe of setup.exe's own system folder.
@@ -263,7 +275,7 @@ def main():
         copies_cmd = (batch[:2] if options.bits == 64
                       else ["wine", rf"C:\windows\{cmd_folder}\cmd.exe"])
         time_checks(bench, setup, dist, runs, times, view)
-        time_checks(bench, setup, dist, runs, times, view, older)
+        time_update_checks(bench, exe, dist, older, runs, times, view)
         for _ in range(runs):
             seconds, status, _ = timed(copies_cmd + ["/c", "exit"], env, dist)
             if status != 0:
@@ -302,11 +314,12 @@ def main():
     print(f"(a') setup.exe, whole update:    median {a2:.3f} s  " + " ".join(f"{t:.2f}" for t in times["update_setup"]))
     print(f"(b') one cmd.exe, three xcopies: median {b2:.3f} s  " + " ".join(f"{t:.2f}" for t in times["update_batch"]))
     print(f"ratio a'/b': {a2 / b2:.3f}")
+    print_difference(times, ("update_checked", "(c') setup.exe unseen, refused after the checks before the copies: "),
+                     ("update_refused", "(d') setup.exe unseen, refused at once:                          "),
+                     "checks before the copies on the update (c' - d'): ", shorter_first=True)
     if times["update_checked"]:
-        c2 = statistics.median(times["update_checked"])
-        checks = c2 - statistics.median(times["refused"])
-        print(f"(c') setup.exe, checks then no room: median {c2:.3f} s")
-        print(f"checks before the copies on the update (c' - d): {checks:.3f} s, {checks / b2:.3f} of (b')")
+        checks = statistics.median(times["update_checked"]) - statistics.median(times["update_refused"])
+        print(f"(c' - d') / (b'): {checks / b2:.3f}")
     start = statistics.median(times["cmd"])
     print(f"cmd.exe start under Wine:        median {start:.3f} s")
     if times["refused"]:
