@@ -10,10 +10,11 @@ Prints each median, the ratio a/b, and the peak memory of setup.exe.
 An update replaces files that are already there, and the checks do most of their
 work per replaced file: (a') and (b') are (a) and (b) on an installation that
 holds an older version of every payload file and folder (other bytes, a tenth
-smaller, a year older), alternated with (a) and (b). The checks before the
-copies on that update are timed by two runs started as (e) and (f) are (below),
-on that installation: (c') without COPYCMD, refused by the last check before the
-copies, less (d') refused at once for a missing compiler folder.
+smaller, a year older). The checks before the copies on that update are timed
+by two runs started as (e) and (f) are (below), on that installation: (c')
+without COPYCMD, refused by the last check before the copies, less (d') refused
+at once for a missing compiler folder. Each round runs (c'), (d'), (a), (b),
+(a') and (b'), in that order.
 
 The checks before the copies are timed on their own by two more runs that copy
 nothing: (c) setup.exe refused for want of room, with the installation on a
@@ -218,23 +219,23 @@ def time_checks(bench, setup, dist, runs, times, view):
         subprocess.run(["umount", str(install)], check=True)
 
 
-def time_update_checks(bench, exe, dist, older, runs, times, view):
-    """(c') and (d'), started as (e) is, on the installation that holds older: (c')
-    without COPYCMD, refused by the last check before the copies, and (d') refused
-    at once."""
+def time_update_checks(bench, exe, dist, older, times, view):
+    """One (c') and one (d'), started as (e) is, on the installation that holds older:
+    (c') without COPYCMD, refused by the last check before the copies, and (d')
+    refused at once. False, with no (c') kept, where one does not end so."""
     install = bench.installation({})
     shutil.copytree(older, install, dirs_exist_ok=True)
     before = sizes(install)
-    for _ in range(runs):
-        for name, compiler in (("update_checked", "MSVC"), ("update_refused", "NONE")):
-            bench.register(level="GA", view=view)
-            seconds, status, text = timed_unseen(bench, exe, dist, QDXCOMP=compiler)
-            if (status != "1" or sizes(install) != before
-                    or (name == "update_checked") != (text.rstrip("\r\n") == wine_fixture.CANNOT_ASK)):
-                print(f"(c') and (d') not timed: {name}, setup.exe ended with {status}: {text.strip()}")
-                times["update_checked"].clear()
-                return
-            times[name].append(seconds)
+    for name, compiler in (("update_checked", "MSVC"), ("update_refused", "NONE")):
+        bench.register(level="GA", view=view)
+        seconds, status, text = timed_unseen(bench, exe, dist, QDXCOMP=compiler)
+        if (status != "1" or sizes(install) != before
+                or (name == "update_checked") != (text.rstrip("\r\n") == wine_fixture.CANNOT_ASK)):
+            print(f"(c') and (d') not timed: {name}, setup.exe ended with {status}: {text.strip()}")
+            times["update_checked"].clear()
+            return False
+        times[name].append(seconds)
+    return True
 
 
 def main():
@@ -275,13 +276,14 @@ def main():
         copies_cmd = (batch[:2] if options.bits == 64
                       else ["wine", rf"C:\windows\{cmd_folder}\cmd.exe"])
         time_checks(bench, setup, dist, runs, times, view)
-        time_update_checks(bench, exe, dist, older, runs, times, view)
         for _ in range(runs):
             seconds, status, _ = timed(copies_cmd + ["/c", "exit"], env, dist)
             if status != 0:
                 raise SystemExit(f"cmd.exe /c exit ended with {status}")
             times["cmd"].append(seconds)
+        update_checks = True
         for _ in range(runs):  # the last run (b') leaves every file in place for (e) and (f)
+            update_checks = update_checks and time_update_checks(bench, exe, dist, older, times, view)
             for name, argv in (("setup", setup), ("batch", batch),
                                ("update_setup", setup), ("update_batch", batch)):
                 bench.register(level="GA", view=view)
