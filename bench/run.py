@@ -7,6 +7,15 @@ setup.exe doing the whole update and (b) the same three xcopy command lines run
 by one cmd.exe from a batch file, resetting the installation before each run.
 Prints each median, the ratio a/b, and the peak memory of setup.exe.
 
+An update replaces files that are already there, and the checks do most of their
+work per replaced file: (a') and (b') are (a) and (b) on an installation that
+holds an older version of every payload file and folder (other bytes, a tenth
+smaller, a year older). The checks before the copies on that update are timed
+by two runs started as (e) and (f) are (below), on that installation: (c')
+without COPYCMD, refused by the last check before the copies, less (d') refused
+at once for a missing compiler folder. Each round runs (c'), (d'), (a), (b),
+(a') and (b'), in that order.
+
 The checks before the copies are timed on their own by two more runs that copy
 nothing: (c) setup.exe refused for want of room, with the installation on a
 tmpfs too small for the payload, which it says after listing the payload and
@@ -86,6 +95,28 @@ def make_payload(dist, files):
     return total_files, total_bytes
 
 
+def make_older(dist, older):
+    """An older version of every payload file at its destination (other bytes, a tenth
+    smaller, a year older), and every payload folder."""
+    shutil.rmtree(older, ignore_errors=True)
+    rng = random.Random(3)
+    year_ago = time.time() - 365 * 24 * 3600
+    for source, target in (("Common", older), ("MS60", older / "MS60"), ("EN", older)):
+        for path in sorted((dist / source).rglob("*")):
+            destination = target / path.relative_to(dist / source)
+            if path.is_dir():
+                destination.mkdir(parents=True, exist_ok=True)
+            else:
+                destination.parent.mkdir(parents=True, exist_ok=True)
+                destination.write_bytes(rng.randbytes(path.stat().st_size * 9 // 10))
+                os.utime(destination, (year_ago, year_ago))
+
+
+def sizes(root):
+    """Every file's size and every folder (None) below root."""
+    return {p: (p.stat().st_size if p.is_file() else None) for p in Path(root).rglob("*")}
+
+
 def peak_memory_kib(pid, proc):
     """Samples the process's high-water mark of resident memory until it ends."""
     peak = 0
@@ -130,6 +161,8 @@ def timed_unseen(bench, exe, dist, **variables):
             wine_fixture.windows_path(exe)]
     start = time.perf_counter()
     _, output = wine_fixture.run_bounded(argv, bench.env(**variables), cwd=dist, timeout=660)
+    # Wine says on the same output when it cannot read the label of the Unix root's volume.
+    output = "".join(line for line in output.splitlines(True) if not line.startswith("wine: "))
     text, _, status = output.rpartition("status=")
     return time.perf_counter() - start, status.strip(), text
 
@@ -186,6 +219,25 @@ def time_checks(bench, setup, dist, runs, times, view):
         subprocess.run(["umount", str(install)], check=True)
 
 
+def time_update_checks(bench, exe, dist, older, times, view):
+    """One (c') and one (d'), started as (e) is, on the installation that holds older:
+    (c') without COPYCMD, refused by the last check before the copies, and (d')
+    refused at once. False, with no (c') kept, where one does not end so."""
+    install = bench.installation({})
+    shutil.copytree(older, install, dirs_exist_ok=True)
+    before = sizes(install)
+    for name, compiler in (("update_checked", "MSVC"), ("update_refused", "NONE")):
+        bench.register(level="GA", view=view)
+        seconds, status, text = timed_unseen(bench, exe, dist, QDXCOMP=compiler)
+        if (status != "1" or sizes(install) != before
+                or (name == "update_checked") != (text.rstrip("\r\n") == wine_fixture.CANNOT_ASK)):
+            print(f"(c') and (d') not timed: {name}, setup.exe ended with {status}: {text.strip()}")
+            times["update_checked"].clear()
+            return False
+        times[name].append(seconds)
+    return True
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--runs", type=int, default=7)
@@ -207,13 +259,16 @@ def main():
     files, size = make_payload(dist, options.files)
     (dist / "copies.bat").write_text("@echo off\r\n" + "\r\n".join(COMMANDS) + "\r\n")
     print(f"payload: {files} files, {size / 1e6:.1f} MB")
+    older = WORK / "older"
+    make_older(dist, older)
 
     if not (wine_fixture.PREFIX / "system.reg").exists():  # kept between runs: minutes to make here
         wine_fixture.create_prefix()
     bench = wine_fixture.Bench()
     env = bench.env(QDXCOMP="MSVC", COPYCMD="/Y")
     batch = [wine_fixture.WINE64, "cmd.exe", "/c", "copies.bat"]
-    times = {"setup": [], "batch": [], "checked": [], "refused": [], "cmd": [], "before": [], "after": []}
+    times = {"setup": [], "batch": [], "checked": [], "refused": [], "cmd": [], "before": [], "after": [],
+             "update_setup": [], "update_batch": [], "update_checked": [], "update_refused": []}
     peaks = []
     try:
         # The copies run in the cmd.exe of setup.exe's own system folder.
@@ -226,16 +281,22 @@ def main():
             if status != 0:
                 raise SystemExit(f"cmd.exe /c exit ended with {status}")
             times["cmd"].append(seconds)
-        for _ in range(runs):
-            for name, argv in (("setup", setup), ("batch", batch)):
+        update_checks = True
+        for _ in range(runs):  # the last run (b') leaves every file in place for (e) and (f)
+            update_checks = update_checks and time_update_checks(bench, exe, dist, older, times, view)
+            for name, argv in (("setup", setup), ("batch", batch),
+                               ("update_setup", setup), ("update_batch", batch)):
                 bench.register(level="GA", view=view)
                 bench.installation({})
+                if name.startswith("update"):
+                    shutil.copytree(older, bench.drive_c / "Lumeric", dirs_exist_ok=True)
                 seconds, status, peak = timed(argv, env, dist)
-                landed = sum(1 for p in (bench.drive_c / "Lumeric").rglob("*") if p.is_file())
-                if status != 0 or landed != files:
-                    raise SystemExit(f"{name}: status {status}, {landed} of {files} files landed")
+                landed = [s for s in sizes(bench.drive_c / "Lumeric").values() if s is not None]
+                if status != 0 or (len(landed), sum(landed)) != (files, size):
+                    raise SystemExit(f"{name}: status {status}, {len(landed)} files of {sum(landed)} bytes"
+                                     f" where {files} of {size} should be")
                 times[name].append(seconds)
-                if name == "setup":
+                if name.endswith("setup"):
                     peaks.append(peak)
         time_check_after(bench, exe, dist, runs, times, view,
                          bench.drive_c / "windows" / cmd_folder / "cmd.exe")
@@ -250,6 +311,17 @@ def main():
     print(f"(a) setup.exe, whole update:     median {a:.3f} s  " + " ".join(f"{t:.2f}" for t in times["setup"]))
     print(f"(b) one cmd.exe, three xcopies:  median {b:.3f} s  " + " ".join(f"{t:.2f}" for t in times["batch"]))
     print(f"ratio a/b: {a / b:.3f}")
+    print("on an installation that holds an older version of every file:")
+    a2, b2 = statistics.median(times["update_setup"]), statistics.median(times["update_batch"])
+    print(f"(a') setup.exe, whole update:    median {a2:.3f} s  " + " ".join(f"{t:.2f}" for t in times["update_setup"]))
+    print(f"(b') one cmd.exe, three xcopies: median {b2:.3f} s  " + " ".join(f"{t:.2f}" for t in times["update_batch"]))
+    print(f"ratio a'/b': {a2 / b2:.3f}")
+    print_difference(times, ("update_checked", "(c') setup.exe unseen, refused after the checks before the copies: "),
+                     ("update_refused", "(d') setup.exe unseen, refused at once:                          "),
+                     "checks before the copies on the update (c' - d'): ", shorter_first=True)
+    if times["update_checked"]:
+        checks = statistics.median(times["update_checked"]) - statistics.median(times["update_refused"])
+        print(f"(c' - d') / (b'): {checks / b2:.3f}")
     start = statistics.median(times["cmd"])
     print(f"cmd.exe start under Wine:        median {start:.3f} s")
     if times["refused"]:

@@ -158,9 +158,9 @@ void upperCase(char* text, unsigned long length);
 void findClose(SearchHandle search);
 
 // CreateFileA(path, GENERIC_WRITE | FILE_READ_ATTRIBUTES, every share mode,
-// OPEN_EXISTING) and GetFileInformationByHandle on it, closed at once: true when
-// the existing file can be opened for writing, with *names set to its number of
-// links (0 where the query failed). Changes nothing.
+// OPEN_EXISTING) and ntdll's NtQueryInformationFile(FileStandardInformation) on it,
+// closed at once: true when the existing file can be opened for writing, with
+// *names set to its number of links (0 where the query failed). Changes nothing.
 [[nodiscard]] bool canOpenForWriting(const char* path, unsigned long* names);
 
 // CreateFileA(path, 0, every share mode, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT |
