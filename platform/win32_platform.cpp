@@ -252,14 +252,13 @@ long findNextFile(SearchHandle search, FoundFile* found) {
 void findClose(SearchHandle search) { FindClose(search); }
 
 bool canOpenForWriting(const char* path, unsigned long* names) {
-  // The open is the check that the file can be replaced; its access is what it was when
-  // GetFileInformationByHandle, which needs FILE_READ_ATTRIBUTES, read the links.
+  // Opening it for writing is the check that the file can be replaced.
   const HANDLE file = CreateFileA(path, GENERIC_WRITE | FILE_READ_ATTRIBUTES, EVERY_SHARE_MODE,
                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
-  // The standard information alone, which under Wine costs less than
-  // GetFileInformationByHandle; ntdll's, found at run time, so that the imports stay
-  // known DLLs' functions of every Windows from XP.
+  // The standard information holds the link count alone, and under Wine costs far less
+  // than GetFileInformationByHandle. Found at run time, so that the imports stay as they are;
+  // ntdll has it on every Windows from XP.
   const auto query = reinterpret_cast<decltype(&NtQueryInformationFile)>(reinterpret_cast<void*>(
       GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationFile")));
   IO_STATUS_BLOCK status;
