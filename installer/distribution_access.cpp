@@ -17,6 +17,21 @@ constexpr std::size_t LONGEST_SOURCE = 254;
 
 using FullPath = char[2 * COMPOSED_SIZE];  // the current directory and a source path
 
+// What the volume that holds path says of who may change its items.
+enum class Volume {
+  READ_EACH,          // the items' permissions tell, or the volume could not be asked
+  NOBODY_CAN_CHANGE,  // read-only, such as a DVD or a mounted ISO image
+  ANYONE_CAN_CHANGE,  // no permissions kept, as on FAT32 or exFAT
+};
+
+Volume volumeOf(const char* path) {
+  unsigned long flags = 0;
+  if (path[0] == '\0' || !platform::volumeFlags(path, &flags)) return Volume::READ_EACH;
+  if ((flags & platform::VOLUME_READ_ONLY) != 0) return Volume::NOBODY_CAN_CHANGE;
+  if ((flags & platform::VOLUME_PERSISTENT_ACLS) == 0) return Volume::ANYONE_CAN_CHANGE;
+  return Volume::READ_EACH;
+}
+
 bool isDotEntry(const char* name) {
   return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
 }
@@ -82,41 +97,50 @@ struct AccessWalk {
     return outcome;
   }
 
-  // setup.exe's folder and file, and the current directory where it is another.
-  RunOutcome checkProgramAndRoot() {
-    ComposedText program, folder;
+  // setup.exe's folder and file, which may lie on another volume than the distribution.
+  RunOutcome checkProgram(ComposedText& folder) {
+    ComposedText program;
     if (!platform::programPath(program, sizeof program)) {
       return stopRunNaming(OPEN_DISTRIBUTION_MESSAGE, "setup.exe");
     }
     (void)std::snprintf(folder, sizeof folder, "%s", program);
     folder[lastSeparator(folder) + 1] = '\0';
-    RunOutcome outcome = checkItem(folder, folder);
-    if (!outcome.stop && std::strcmp(folder, sourceRoot) != 0) {
+    const Volume volume = volumeOf(folder);
+    if (volume == Volume::ANYONE_CAN_CHANGE)
+      return stopRunNaming(OPEN_DISTRIBUTION_MESSAGE, folder);
+    if (volume == Volume::NOBODY_CAN_CHANGE) return GO_ON;
+    const RunOutcome outcome = checkItem(folder, folder);
+    return outcome.stop ? outcome : checkItem(program, program);
+  }
+
+  // The current directory, where it is another folder than setup.exe's, and the trees.
+  RunOutcome checkDistribution(const char* programFolder, const PayloadTrees& trees) {
+    const Volume volume = volumeOf(sourceRoot);
+    if (volume == Volume::ANYONE_CAN_CHANGE) {
+      return stopRunNaming(OPEN_DISTRIBUTION_MESSAGE, sourceRoot);
+    }
+    if (volume == Volume::NOBODY_CAN_CHANGE) return GO_ON;
+    RunOutcome outcome = GO_ON;
+    if (std::strcmp(programFolder, sourceRoot) != 0) {
       outcome = checkItem(sourceRoot[0] != '\0' ? sourceRoot : ".", sourceRoot);
     }
-    return outcome.stop ? outcome : checkItem(program, program);
+    for (const PayloadTree& tree : trees) {
+      if (outcome.stop) return outcome;
+      (void)std::snprintf(path, sizeof path, "%s", tree.source);
+      outcome = checkTree();
+    }
+    return outcome;
   }
 };
 
 }  // namespace
 
 RunOutcome checkOnlyAdministratorsCanChange(const char* sourceRoot, const PayloadTrees& trees) {
-  unsigned long flags = 0;
-  if (platform::volumeFlags(sourceRoot[0] != '\0' ? sourceRoot : ".", &flags)) {
-    if ((flags & platform::VOLUME_READ_ONLY) != 0) return GO_ON;  // nobody can change it
-    if ((flags & platform::VOLUME_PERSISTENT_ACLS) == 0) {
-      return stopRunNaming(OPEN_DISTRIBUTION_MESSAGE, sourceRoot);
-    }
-  }
   unsigned char user[SID_SIZE];
   const bool userKnown = platform::processUser(user, sizeof user);
   static_assert(sizeof(AccessWalk) < 80UL * 1024, "a frame of the run's thread");
   AccessWalk walk{sourceRoot, userKnown ? user : nullptr, {}, {}};
-  RunOutcome outcome = walk.checkProgramAndRoot();
-  for (const PayloadTree& tree : trees) {
-    if (outcome.stop) return outcome;
-    (void)std::snprintf(walk.path, sizeof walk.path, "%s", tree.source);
-    outcome = walk.checkTree();
-  }
-  return outcome;
+  ComposedText programFolder;
+  const RunOutcome outcome = walk.checkProgram(programFolder);
+  return outcome.stop ? outcome : walk.checkDistribution(programFolder, trees);
 }
