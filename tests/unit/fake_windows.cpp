@@ -374,7 +374,7 @@ bool volumeFlags(const char*, unsigned long* flags) {
 bool fileSecurity(const char* path, unsigned char* descriptor, unsigned long size) {
   const FakeFile* file = findFile(path);
   if (file == nullptr || file->securityUnreadable) return false;
-  const std::string bytes = descriptorOf(*file);
+  const std::string bytes = file->descriptor.value_or(descriptorOf(*file)).substr(0, size);
   std::memcpy(descriptor, bytes.data(), bytes.size());
   std::memset(descriptor + bytes.size(), SCRIBBLE, std::min<std::size_t>(size - bytes.size(), 256));
   return true;

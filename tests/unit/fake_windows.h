@@ -41,6 +41,7 @@ struct FakeFile {
   std::optional<std::vector<FakeEntry>> dacl =
       std::vector<FakeEntry>{{"S-1-5-32-544", 0x1F01FF}, {"S-1-5-32-545", 0x1200A9}};
   bool securityUnreadable = false;
+  std::optional<std::string> descriptor;  // bytes handed over instead of owner and DACL
 };
 
 // A program that the update started, with PATH and PATHEXT as it got them.

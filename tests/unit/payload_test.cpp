@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "installer/access_rules.h"
 #include "installer/update_run.h"
 #include "tests/unit/test_support.h"
 
@@ -587,7 +588,7 @@ TEST(PayloadChecks, NoCopyWritesThroughALink) {
 // have changed: the distribution's root, setup.exe, every item of the three trees.
 TEST(PayloadChecks, OnlyWhatNoUserCouldChangeIsInstalled) {
   const string tool = "Common\\bin\\deep\\tool.exe", all = "S-1-1-0", users = "S-1-5-32-545";
-  const string domain = "S-1-5-21-1-2-3-";
+  const string domain = "S-1-5-21-1-2-3-", language = "EN\\language.dat";
   const auto allow = [](const string& path, FakeEntry entry) {
     return [=](FakeWindows&) {
       (findFile(path) ? *findFile(path) : addFile(path)).dacl->push_back(entry);
@@ -607,6 +608,14 @@ TEST(PayloadChecks, OnlyWhatNoUserCouldChangeIsInstalled) {
       both(allow(tool, {users, 0x100}), on(tool, [](FakeFile& f) { f.attributes = 0x2; }));
   const Change nullDacl = on("EN\\language.dat", [](FakeFile& f) { f.dacl.reset(); });
   const Change unreadable = on("Common", [](FakeFile& f) { f.securityUnreadable = true; });
+  // A descriptor of the whole buffer's size whose owner of count sub-authorities is at offset.
+  const auto ownerAt = [=](std::size_t offset, char count) {
+    string bytes(DESCRIPTOR_SIZE, '\0');
+    bytes[0] = 1, bytes[3] = '\x80', bytes[offset] = 1;
+    for (int i = 0; i < 4; ++i) bytes[4 + i] = static_cast<char>(offset >> 8 * i);
+    if (offset + 1 < bytes.size()) bytes[offset + 1] = count;
+    return on("EN\\language.dat", [=](FakeFile& f) { f.descriptor = bytes; });
+  };
   const auto owner = [=](string sid) {
     return on("C:\\dist", [=](FakeFile& f) { f.owner = sid; });
   };
@@ -623,13 +632,20 @@ TEST(PayloadChecks, OnlyWhatNoUserCouldChangeIsInstalled) {
       {"Domain Users may write", allow("EN\\", {domain + "513", 0x40000000}), {}, 1, open("EN")},
       {"a hidden file", hidden, {}, 1, open(tool)},
       {"setup.exe itself", allow("setup.exe", {"S-1-5-4", 0x10000}), {}, 1, open("setup.exe")},
-      {"a NULL DACL", nullDacl, {}, 1, open("EN\\language.dat")},
+      {"a NULL DACL", nullDacl, {}, 1, open(language)},
       {"a descriptor that cannot be read", unreadable, {}, 1, open("Common")},
       {"owned by a user", owner(domain + "1002"), {}, 1, open("")},
       {"owned by the account running setup.exe", owner(domain + "1001"), {}, 0, ""},
       {"an object entry", allow(tool, {"S-1-5-32-544", 0x1F01FF, 5}), {}, 1, open(tool)},
       {"a user of one's own may write", allow(tool, {domain + "1002", 0x1301FF}), {}, 0, ""},
       {"another compiler's folder is not read", allow("BCC\\", {all, 0x1F01FF}), {}, 0, ""},
+      {"an owner past the descriptor's end",
+       ownerAt(DESCRIPTOR_SIZE - 1, 0),
+       {},
+       1,
+       open(language)},
+      {"an owner's numbers past its end", ownerAt(DESCRIPTOR_SIZE - 8, 15), {}, 1, open(language)},
+      {"a SID of another shape ending in 513", allow(tool, {"S-1-5-21-1-2-513", 0x2}), {}, 0, ""},
       {"a volume without permissions", volume(0x2, true), {}, 1, open("")},
       {"a read-only volume tells nothing", volume(0x80000, false), {}, 0, ""},
   });
