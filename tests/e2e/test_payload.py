@@ -37,9 +37,9 @@ class Payload(BenchTest):
         # file) ends with setup.exe, as when a deployment tool ends it at its time limit.
         self.prepare()
         run = self.bench.start_setup(cwd=self.dist, QDXCOMP="MSVC")
-        self.assertTrue(self.wait_for(lambda: self.bench.processes("xcopy /E /I")), "no copy started")
+        self.assertTrue(wait_for(lambda: self.bench.processes("xcopy /E /I")), "no copy started")
         run.kill()
-        self.assertTrue(self.wait_for(lambda: not self.bench.processes("/E /I")), "a copy outlived setup.exe")
+        self.assertTrue(wait_for(lambda: not self.bench.processes("/E /I")), "a copy outlived setup.exe")
 
         # Windows finds the variable whatever the case of its name. An xcopy.bat in a
         # folder on PATH before the system's would leave a trace if it ran.
@@ -59,13 +59,6 @@ class Payload(BenchTest):
         self.expect_box(SAME_LEVEL, buttons=("OK", "Cancel"))
         self.bench.press("Escape")
         self.assertEqual(run.wait(), 1)
-
-    @staticmethod
-    def wait_for(condition, seconds=SECONDS):
-        deadline = time.monotonic() + seconds
-        while not condition() and time.monotonic() < deadline:
-            time.sleep(0.2)
-        return condition()
 
     def test_refusal_before_the_first_copy_changes_nothing(self):
         dll = r"C:\Lumeric\bin\lumeric.dll"
@@ -234,6 +227,13 @@ class Payload(BenchTest):
         finally:
             self.bench.locale = {}
             self.bench.new_session()
+
+
+def wait_for(condition, seconds=SECONDS):
+    deadline = time.monotonic() + seconds
+    while not condition() and time.monotonic() < deadline:
+        time.sleep(0.2)
+    return condition()
 
 
 @contextlib.contextmanager

@@ -735,23 +735,20 @@ TEST(PayloadChecks, LongPathIsNamedByItsEnd) {
   EXPECT_EQ((path.size() - named.size() - 11) % 2, 0u) << "cut on a character boundary";
   EXPECT_GT(named.size(), 300u) << "as much as fits";
 
-  // A source path of more than 519 bytes, found by the check of who may change the
-  // distribution or, on a read-only volume, by the listing; with the longer folder
-  // the relative path alone passes 519 bytes.
-  const struct {
-    unsigned long volume;
-    int folderCharacters, nameCharacters;
-  } sources[] = {{0x8, 130, 120}, {0x80000, 130, 120}, {0x80000, 140, 127}};
-  for (const auto& row : sources) {
-    SCOPED_TRACE(row.folderCharacters);
+  // A source path past 519 bytes, found by the check of who may change the distribution
+  // or, on a read-only volume, by the listing; with 140 folder characters the relative
+  // path alone passes 519 bytes.
+  string name;
+  for (int i = 0; i < 120; ++i) name += "\x88\x9f";
+  for (const auto& [volume, folderCharacters] :
+       {std::pair{0x8UL, 130}, std::pair{0x80000UL, 130}, std::pair{0x80000UL, 140}}) {
+    SCOPED_TRACE(folderCharacters);
     resetFakeWindows();
-    fakeWindows().codePage = 932;
-    fakeWindows().compiler = "MSVC";
+    fakeWindows().codePage = 932, fakeWindows().compiler = "MSVC",
+    fakeWindows().volumeFlags = volume;
     registerProduct("C:\\Lumeric", "EN", "GA");
-    fakeWindows().volumeFlags = row.volume;
-    string folder, name;
-    for (int i = 0; i < row.folderCharacters; ++i) folder += i == 100 ? "\\\x88\x9f" : "\x88\x9f";
-    for (int i = 0; i < row.nameCharacters; ++i) name += "\x88\x9f";
+    string folder;
+    for (int i = 0; i < folderCharacters; ++i) folder += i == 100 ? "\\\x88\x9f" : "\x88\x9f";
     addFile("Common\\" + folder + "\\" + name + ".dat");
     EXPECT_EQ(runUpdate(), 1);
     EXPECT_NE(fakeWindows().boxes.at(0).text.find(name + ".dat\" in the Mendrel2 distribution is"),
