@@ -8,12 +8,10 @@
 #include "installer/access_rules.h"
 #include "installer/ansi_text.h"
 #include "installer/messages.h"
+#include "installer/payload_listing.h"
 #include "platform/platform.h"
 
 namespace {
-
-// Windows' xcopy reads no longer path than it writes, as the listing says.
-constexpr std::size_t LONGEST_SOURCE = 254;
 
 using FullPath = char[2 * COMPOSED_SIZE];  // the current directory and a source path
 
@@ -30,10 +28,6 @@ Volume volumeOf(const char* path) {
   if ((flags & platform::VOLUME_READ_ONLY) != 0) return Volume::NOBODY_CAN_CHANGE;
   if ((flags & platform::VOLUME_PERSISTENT_ACLS) == 0) return Volume::ANYONE_CAN_CHANGE;
   return Volume::READ_EACH;
-}
-
-bool isDotEntry(const char* name) {
-  return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
 }
 
 // One security read per item, into one buffer for the whole walk.
@@ -55,7 +49,7 @@ struct AccessWalk {
   RunOutcome checkSource() {
     FullPath full;
     (void)std::snprintf(full, sizeof full, "%s%s", sourceRoot, path);
-    if (characterCount(sourceRoot) + characterCount(path) > LONGEST_SOURCE) {
+    if (characterCount(sourceRoot) + characterCount(path) > LONGEST_FILE) {
       return stopRunNaming(SOURCE_TOO_LONG_MESSAGE, full);
     }
     return checkItem(path, full);

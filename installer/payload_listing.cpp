@@ -13,17 +13,12 @@
 namespace {
 
 // Windows' CreateDirectory takes a folder of at most MAX_PATH - 12 characters
-// with its terminator, and its xcopy runs out of memory on a longer file path.
+// with its terminator.
 constexpr std::size_t LONGEST_FOLDER = 247;
-constexpr std::size_t LONGEST_FILE = 254;
 
 // What xcopy without /H passes over.
 bool isHiddenOrSystem(const platform::FileFacts& facts) {
   return (facts.attributes & (platform::ATTRIBUTE_HIDDEN | platform::ATTRIBUTE_SYSTEM)) != 0;
-}
-
-bool isDotEntry(const char* name) {
-  return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
 }
 
 // Grows *block to hold at least needed elements of size bytes; false when out of memory.
@@ -247,6 +242,10 @@ int SortedDestinations::compare(std::size_t i, const char* folder, std::size_t l
   if (folders != 0) return folders;
   if (folderLength[i] != length) return folderLength[i] < length ? -1 : 1;
   return std::strcmp(name(i), other);
+}
+
+bool isDotEntry(const char* name) {
+  return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
 }
 
 PayloadListing::~PayloadListing() {

@@ -5,6 +5,12 @@
 
 #include "installer/installer.h"
 
+// Windows' xcopy runs out of memory on a file path, read or written, of more characters.
+inline constexpr std::size_t LONGEST_FILE = 254;
+
+// True for the "." and ".." that a search of a folder gives.
+[[nodiscard]] bool isDotEntry(const char* name);
+
 // A file or folder that a copy puts in place; its path is in the listing's text.
 struct PayloadItem {
   std::size_t destination;  // the full path in the installation
