@@ -7,7 +7,8 @@ rem with QDXCOMP set to the compiler in use (MSVC, MS60, ...). Start it with cal
 rem without it, Windows' cmd.exe can end with another status than this file's.
 rem
 rem Appends setup.exe's messages to the log named by MENDREL2_LOG, by default
-rem %SystemRoot%\Temp\Mendrel2-setup.log, and ends with 0, 1, 2 or 1618 only:
+rem %SystemRoot%\Logs\Mendrel2-setup.log (%SystemRoot%\Temp where there is no
+rem Logs folder), and ends with 0, 1, 2 or 1618 only:
 rem setup.exe's status where it is one of these (0 done, 1 nothing changed, 2 the
 rem installation is incomplete, 1618 another run holds the update: try again
 rem later); 1 where setup.exe did not run; 2 where it ended with any other status,
@@ -26,8 +27,11 @@ rem The log, as a full path, since the current directory changes below. Where it
 rem cannot be written, the system's one; where that cannot either, none: a log
 rem never keeps the update from running. A program's status tells whether a file
 rem opened for it: cmd.exe skips the program where it cannot, leaving ERRORLEVEL.
+rem The system's one is in Logs, where only administrators make files: in Temp
+rem any user could make it first, then read, forge or lock it.
 set "CMD=%SystemRoot%\System32\cmd.exe"
 set "FALLBACK_LOG=%SystemRoot%\Temp\Mendrel2-setup.log"
+if exist "%SystemRoot%\Logs\" set "FALLBACK_LOG=%SystemRoot%\Logs\Mendrel2-setup.log"
 set "LOG=%MENDREL2_LOG%"
 if not defined LOG set "LOG=%FALLBACK_LOG%"
 for %%F in ("%LOG%") do set "LOG=%%~fF"
@@ -69,11 +73,14 @@ set "RAW=%ERRORLEVEL%"
 
 rem setup.exe's own statuses pass as they are. cmd.exe reports a program that it
 rem could not start with 9009 (not found), 5 (access denied), 193 or 216 (a bad
-rem image), 740 (elevation required) or 1260 (blocked by policy): setup.exe did
-rem not run, 1. Any other status, such as a crash's, gives 2: the copies may have
-rem begun. (Wine 8's cmd.exe misreads a block that opens on a for ... do if line.)
+rem image), 740 (elevation required), 1260 or 4551 (blocked by policy or
+rem application control), 225 or 226 (held by an antivirus) or 32 (a sharing
+rem violation); the loader ends one whose DLL is missing or fails to start with
+rem 0xC0000135 or 0xC0000142, before any of its code runs. setup.exe did not run:
+rem 1. Any other status, such as a crash's, gives 2: the copies may have begun.
+rem (Wine 8's cmd.exe misreads a block that opens on a for ... do if line.)
 set "KIND=other"
-for %%S in (9009 5 193 216 740 1260) do if "%RAW%"=="%%S" set "KIND=not started"
+for %%S in (9009 5 193 216 740 1260 4551 225 226 32 -1073741515 -1073741502) do if "%RAW%"=="%%S" set "KIND=not started"
 for %%S in (0 1 2 1618) do if "%RAW%"=="%%S" set "KIND=own"
 if "%KIND%"=="not started" (
   >>"%LOG%" echo cmd.exe could not start setup.exe ^(status %RAW%^), so nothing was changed.

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "installer/messages.h"
+
 namespace {
 
 // A self-relative SECURITY_DESCRIPTOR: revision, padding, control (2 bytes),
@@ -24,18 +26,12 @@ constexpr unsigned long CHANGING_RIGHTS =
 
 // Administrators, SYSTEM, TrustedInstaller; a domain's Administrator, Domain
 // Admins and Enterprise Admins.
-constexpr const char* ADMINISTRATIVE_OWNERS[] = {
+constexpr const char* ADMINISTRATIVE_ACCOUNTS[] = {
     "S-1-5-32-544", "S-1-5-18", "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"};
 constexpr unsigned long ADMINISTRATIVE_DOMAIN_ACCOUNTS[] = {500, 512, 519};
 
-// Groups that hold, or may hold, accounts that are no administrators: the
-// well-known ones, and a domain's Domain Users, Domain Guests and Domain Computers.
-constexpr const char* BROAD_GROUPS[] = {
-    "S-1-1-0",   "S-1-5-11",   "S-1-5-32-545", "S-1-5-32-546", "S-1-5-32-547", "S-1-5-32-555",
-    "S-1-2-0",   "S-1-2-1",    "S-1-5-4",      "S-1-5-2",      "S-1-5-3",      "S-1-5-6",
-    "S-1-5-7",   "S-1-5-13",   "S-1-5-14",     "S-1-5-15",     "S-1-5-19",     "S-1-5-20",
-    "S-1-5-113", "S-1-5-1000", "S-1-15-2-1",   "S-1-15-2-2"};
-constexpr unsigned long BROAD_DOMAIN_GROUPS[] = {513, 514, 515};
+// CREATOR OWNER and OWNER RIGHTS, which stand for the owner, itself an administrator.
+constexpr const char* OWNER_STAND_INS[] = {"S-1-3-0", "S-1-3-4"};
 
 // Bytes of a descriptor, read only within their bounds.
 struct Bytes {
@@ -98,11 +94,11 @@ bool isDomainAccount(const Sid& sid, const unsigned long (&rids)[N]) {
   return false;
 }
 
-bool isAdministrativeOwner(const Sid& owner, const unsigned char* user) {
-  return isListed(owner, ADMINISTRATIVE_OWNERS) ||
-         isDomainAccount(owner, ADMINISTRATIVE_DOMAIN_ACCOUNTS) ||
-         (user != nullptr && user[1] == owner.bytes[1] &&
-          std::memcmp(owner.bytes, user, owner.length) == 0);
+bool isAdministrative(const Sid& sid, const unsigned char* user) {
+  return isListed(sid, ADMINISTRATIVE_ACCOUNTS) ||
+         isDomainAccount(sid, ADMINISTRATIVE_DOMAIN_ACCOUNTS) ||
+         (user != nullptr && user[1] == sid.bytes[1] &&
+          std::memcmp(sid.bytes, user, sid.length) == 0);
 }
 
 bool isDenial(unsigned char kind) {
@@ -112,46 +108,65 @@ bool isDenial(unsigned char kind) {
   return false;
 }
 
-// True when the entry at offset of acl lets a broad group change the item; an
-// entry that cannot be weighed counts as one that does.
-bool letsBroadGroupChange(const Bytes& acl, std::size_t offset, std::size_t size) {
+// Sets reason to format, whose %s (if any) is sid's text; gives false, the verdict.
+bool refuse(AccessReason& reason, const char* format, const Sid& sid = Sid{}) {
+  (void)std::snprintf(reason, sizeof reason, format, sid.text);
+  return false;
+}
+
+// True when the entry at offset of acl lets only administrators change the item;
+// an entry that cannot be weighed refuses it.
+bool entryAllowsOnlyAdministrators(const Bytes& acl, std::size_t offset, std::size_t size,
+                                   const unsigned char* user, AccessReason& reason) {
   const unsigned char kind = acl.data[offset], flags = acl.data[offset + 1];
-  if ((flags & INHERIT_ONLY) != 0 || isDenial(kind)) return false;
-  if (kind != ALLOWED && kind != ALLOWED_CALLBACK) return true;
+  if ((flags & INHERIT_ONLY) != 0 || isDenial(kind)) return true;
+  if (kind != ALLOWED && kind != ALLOWED_CALLBACK) return refuse(reason, UNREADABLE_PERMISSIONS);
   const Bytes entry{acl.data + offset, size};
   Sid sid;
-  if (!entry.holds(ENTRY_MASK, 4) || !readSid(entry, ENTRY_SID, &sid)) return true;
-  const bool broad = isListed(sid, BROAD_GROUPS) || isDomainAccount(sid, BROAD_DOMAIN_GROUPS);
-  return broad && (entry.number(ENTRY_MASK, 4) & CHANGING_RIGHTS) != 0;
+  if (!entry.holds(ENTRY_MASK, 4) || !readSid(entry, ENTRY_SID, &sid)) {
+    return refuse(reason, UNREADABLE_PERMISSIONS);
+  }
+  if ((entry.number(ENTRY_MASK, 4) & CHANGING_RIGHTS) == 0 || isAdministrative(sid, user) ||
+      isListed(sid, OWNER_STAND_INS)) {
+    return true;
+  }
+  return refuse(reason, WRITER_REASON, sid);
 }
 
 // A missing or NULL DACL allows everyone everything.
-bool daclLetsBroadGroupChange(const Bytes& descriptor) {
+bool daclAllowsOnlyAdministrators(const Bytes& descriptor, const unsigned char* user,
+                                  AccessReason& reason) {
+  Sid everyone;
+  (void)std::snprintf(everyone.text, sizeof everyone.text, "S-1-1-0");
   const std::size_t offset = descriptor.number(DACL, 4);
-  if ((descriptor.number(CONTROL, 2) & DACL_PRESENT) == 0 || offset == 0 ||
-      !descriptor.holds(offset, ACL_HEADER)) {
-    return true;
+  if ((descriptor.number(CONTROL, 2) & DACL_PRESENT) == 0 || offset == 0) {
+    return refuse(reason, WRITER_REASON, everyone);
   }
+  if (!descriptor.holds(offset, ACL_HEADER)) return refuse(reason, UNREADABLE_PERMISSIONS);
   const std::size_t declared = descriptor.number(offset + 2, 2);
   const Bytes acl{descriptor.data + offset,
                   descriptor.holds(offset, declared) ? declared : descriptor.size - offset};
   const unsigned long count = acl.number(4, 2);
   std::size_t at = ACL_HEADER;
   for (unsigned long i = 0; i < count; ++i) {
-    if (!acl.holds(at, 4)) return true;
+    if (!acl.holds(at, 4)) return refuse(reason, UNREADABLE_PERMISSIONS);
     const std::size_t size = acl.number(at + 2, 2);
-    if (size < 4 || !acl.holds(at, size) || letsBroadGroupChange(acl, at, size)) return true;
+    if (size < 4 || !acl.holds(at, size)) return refuse(reason, UNREADABLE_PERMISSIONS);
+    if (!entryAllowsOnlyAdministrators(acl, at, size, user, reason)) return false;
     at += size;
   }
-  return false;
+  return true;
 }
 
 }  // namespace
 
-bool onlyAdministratorsCanChange(const unsigned char* descriptor, std::size_t size,
-                                 const unsigned char* user) {
-  const Bytes bytes{descriptor, size};
+bool onlyAdministratorsCanChange(const unsigned char* descriptor, std::size_t length,
+                                 const unsigned char* user, AccessReason& reason) {
+  const Bytes bytes{descriptor, length};
   Sid owner;
-  if (!bytes.holds(0, 20) || !readSid(bytes, bytes.number(OWNER, 4), &owner)) return false;
-  return isAdministrativeOwner(owner, user) && !daclLetsBroadGroupChange(bytes);
+  if (!bytes.holds(0, 20) || !readSid(bytes, bytes.number(OWNER, 4), &owner)) {
+    return refuse(reason, UNREADABLE_PERMISSIONS);
+  }
+  if (!isAdministrative(owner, user)) return refuse(reason, OWNER_REASON, owner);
+  return daclAllowsOnlyAdministrators(bytes, user, reason);
 }

@@ -1,5 +1,5 @@
 // Whether anyone but the administrators could change what the copies install:
-// the owner and the DACL of every item that the copies read.
+// the owner and the DACL of every item that the copies read, and their digests.
 #include "installer/distribution_access.h"
 
 #include <cstdio>
@@ -30,98 +30,91 @@ Volume volumeOf(const char* path) {
   return Volume::READ_EACH;
 }
 
-// One security read per item, into one buffer for the whole walk.
+RunOutcome refuse(const char* named, const char* reason) {
+  return stopRunNaming(OPEN_DISTRIBUTION_MESSAGE, named, EXIT_UNCHANGED, reason);
+}
+
+// One read per item, into one buffer for the whole walk.
 struct AccessWalk {
   const char* sourceRoot;
   const unsigned char* user;  // the SID of the account running setup.exe, or null
-  FullPath path;              // a tree's item, relative to the current directory
+  platform::DigesterHandle digester;
   unsigned char descriptor[DESCRIPTOR_SIZE];
 
-  RunOutcome checkItem(const char* item, const char* named) {
-    if (platform::fileSecurity(item, descriptor, sizeof descriptor) &&
-        onlyAdministratorsCanChange(descriptor, sizeof descriptor, user)) {
-      return GO_ON;
-    }
-    return stopRunNaming(OPEN_DISTRIBUTION_MESSAGE, named);
+  RunOutcome judge(bool read, unsigned long length, const char* named) {
+    if (!read) return refuse(named, UNREADABLE_PERMISSIONS);
+    AccessReason reason;
+    if (onlyAdministratorsCanChange(descriptor, length, user, reason)) return GO_ON;
+    return refuse(named, reason);
   }
 
-  // The item at path, which is named by its full path.
-  RunOutcome checkSource() {
+  RunOutcome checkItem(const char* item, const char* named) {
+    unsigned long length = 0;
+    const bool read = platform::fileSecurity(item, descriptor, sizeof descriptor, &length);
+    return judge(read, length, named);
+  }
+
+  // A file's permissions (where security) and digest (where it is copied and a
+  // digester is at hand) from one handle. A file held open without read sharing
+  // still gives its permissions; its digest is then unreadable.
+  RunOutcome readFile(PayloadItem& item, const char* path, const char* named, bool security) {
+    platform::DigesterHandle wanted = item.copied ? digester : nullptr;
+    if (!security && wanted == nullptr) return GO_ON;
+    unsigned char* const forSecurity = security ? descriptor : nullptr;
+    unsigned long length = 0;
+    platform::FileRead read = platform::readFile(path, forSecurity, sizeof descriptor, &length,
+                                                 wanted, item.digest, &item.otherStream);
+    if (read == platform::FileRead::NOT_OPENED && wanted != nullptr) {
+      item.digestRead = DigestRead::UNREADABLE;
+      wanted = nullptr;
+      if (!security) return GO_ON;
+      read = platform::readFile(path, forSecurity, sizeof descriptor, &length, nullptr, nullptr,
+                                nullptr);
+    }
+    if (wanted != nullptr) {
+      item.digestRead =
+          read == platform::FileRead::READ ? DigestRead::READ : DigestRead::UNREADABLE;
+    }
+    if (!security) return GO_ON;
+    return judge(read == platform::FileRead::READ || read == platform::FileRead::DATA_UNREADABLE,
+                 length, named);
+  }
+
+  // An item of the listing, named by its full path.
+  RunOutcome checkListed(PayloadItem& item, const char* path, bool security) {
     FullPath full;
     (void)std::snprintf(full, sizeof full, "%s%s", sourceRoot, path);
-    if (characterCount(sourceRoot) + characterCount(path) > LONGEST_FILE) {
-      return stopRunNaming(SOURCE_TOO_LONG_MESSAGE, full);
-    }
-    return checkItem(path, full);
-  }
-
-  RunOutcome checkFound(const platform::FoundFile& found, std::size_t length) {
-    if (isDotEntry(found.name)) return GO_ON;
-    // A name that fills the buffer may have been cut: it cannot be read by name.
-    if (std::strlen(found.name) + 1 >= sizeof found.name) {
-      return stopRunNaming(UNREADABLE_MESSAGE, path);
-    }
-    (void)std::snprintf(path + length, sizeof path - length, "\\%s", found.name);
-    const RunOutcome outcome = platform::describesFolder(found.facts) ? checkTree() : checkSource();
-    path[length] = '\0';
-    return outcome;
-  }
-
-  // The folder at path, and everything below it.
-  RunOutcome checkTree() {
-    RunOutcome outcome = checkSource();
-    if (outcome.stop) return outcome;
-    const std::size_t length = std::strlen(path);
-    (void)std::snprintf(path + length, sizeof path - length, "\\*");
-    platform::SearchHandle search = nullptr;
-    platform::FoundFile found;
-    long result = platform::findFirstFile(path, &search, &found);
-    path[length] = '\0';
-    if (result == platform::RESULT_FILE_NOT_FOUND) return GO_ON;  // not even "." in it
-    if (result != platform::RESULT_SUCCESS) return stopRunNaming(UNREADABLE_MESSAGE, path);
-    outcome = checkFound(found, length);
-    while (!outcome.stop &&
-           (result = platform::findNextFile(search, &found)) == platform::RESULT_SUCCESS) {
-      outcome = checkFound(found, length);
-    }
-    platform::findClose(search);
-    if (!outcome.stop && result != platform::RESULT_NO_MORE_FILES) {
-      return stopRunNaming(UNREADABLE_MESSAGE, path);
-    }
-    return outcome;
+    if (item.isFolder) return security ? checkItem(path, full) : GO_ON;
+    return readFile(item, path, full, security);
   }
 
   // setup.exe's folder and file, which may lie on another volume than the distribution.
   RunOutcome checkProgram(ComposedText& folder) {
     ComposedText program;
     if (!platform::programPath(program, sizeof program)) {
-      return stopRunNaming(OPEN_DISTRIBUTION_MESSAGE, "setup.exe");
+      return refuse("setup.exe", UNREADABLE_PERMISSIONS);
     }
     (void)std::snprintf(folder, sizeof folder, "%s", program);
     folder[lastSeparator(folder) + 1] = '\0';
     const Volume volume = volumeOf(folder);
-    if (volume == Volume::ANYONE_CAN_CHANGE)
-      return stopRunNaming(OPEN_DISTRIBUTION_MESSAGE, folder);
+    if (volume == Volume::ANYONE_CAN_CHANGE) return refuse(folder, NO_PERMISSIONS_KEPT);
     if (volume == Volume::NOBODY_CAN_CHANGE) return GO_ON;
     const RunOutcome outcome = checkItem(folder, folder);
     return outcome.stop ? outcome : checkItem(program, program);
   }
 
-  // The current directory, where it is another folder than setup.exe's, and the trees.
-  RunOutcome checkDistribution(const char* programFolder, const PayloadTrees& trees) {
+  // The current directory, where it is another folder than setup.exe's, and the listing.
+  RunOutcome checkDistribution(const char* programFolder, PayloadListing* listing) {
     const Volume volume = volumeOf(sourceRoot);
-    if (volume == Volume::ANYONE_CAN_CHANGE) {
-      return stopRunNaming(OPEN_DISTRIBUTION_MESSAGE, sourceRoot);
-    }
-    if (volume == Volume::NOBODY_CAN_CHANGE) return GO_ON;
+    if (volume == Volume::ANYONE_CAN_CHANGE) return refuse(sourceRoot, NO_PERMISSIONS_KEPT);
+    const bool security = volume == Volume::READ_EACH;
     RunOutcome outcome = GO_ON;
-    if (std::strcmp(programFolder, sourceRoot) != 0) {
+    if (security && std::strcmp(programFolder, sourceRoot) != 0) {
       outcome = checkItem(sourceRoot[0] != '\0' ? sourceRoot : ".", sourceRoot);
     }
-    for (const PayloadTree& tree : trees) {
-      if (outcome.stop) return outcome;
-      (void)std::snprintf(path, sizeof path, "%s", tree.source);
-      outcome = checkTree();
+    for (std::size_t i = 0; i < listing->count && !outcome.stop; ++i) {
+      PayloadItem& item = listing->items[i];
+      outcome = checkListed(item, listing->sourceOf(item), security);
     }
     return outcome;
   }
@@ -129,12 +122,13 @@ struct AccessWalk {
 
 }  // namespace
 
-RunOutcome checkOnlyAdministratorsCanChange(const char* sourceRoot, const PayloadTrees& trees) {
+RunOutcome checkOnlyAdministratorsCanChange(const char* sourceRoot, PayloadListing* listing,
+                                            platform::DigesterHandle digester) {
   unsigned char user[SID_SIZE];
   const bool userKnown = platform::processUser(user, sizeof user);
   static_assert(sizeof(AccessWalk) < 80UL * 1024, "a frame of the run's thread");
-  AccessWalk walk{sourceRoot, userKnown ? user : nullptr, {}, {}};
+  AccessWalk walk{sourceRoot, userKnown ? user : nullptr, digester, {}};
   ComposedText programFolder;
   const RunOutcome outcome = walk.checkProgram(programFolder);
-  return outcome.stop ? outcome : walk.checkDistribution(programFolder, trees);
+  return outcome.stop ? outcome : walk.checkDistribution(programFolder, listing);
 }

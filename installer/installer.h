@@ -54,11 +54,11 @@ inline constexpr RunOutcome GO_ON{false, EXIT_UPDATED, {}};
 // A stop with message (null: none), which fits the buffer.
 [[nodiscard]] RunOutcome stopRun(const char* message, int exitStatus = EXIT_UNCHANGED);
 
-// A stop whose message is format with its one %s filled by name. A name too
-// long for the buffer is shortened from its start, on a character boundary,
-// behind "...".
+// A stop whose message is format with its first %s filled by name and its
+// second, if any, by detail. A name too long for the buffer is shortened from
+// its start, on a character boundary, behind "...".
 [[nodiscard]] RunOutcome stopRunNaming(const char* format, const char* name,
-                                       int exitStatus = EXIT_UNCHANGED);
+                                       int exitStatus = EXIT_UNCHANGED, const char* detail = "");
 
 // The folder of one payload tree in the distribution, and the subfolder of the
 // installation directory that it lands in (empty: the directory itself).

@@ -74,9 +74,15 @@ inline constexpr char PLANTED_MESSAGE[] =
     "again." CANNOT_CONTINUE;
 inline constexpr char OPEN_DISTRIBUTION_MESSAGE[] =
     "Users who are not administrators can change \"%s\" in the " UPDATE
-    " distribution, so setup.exe could install files that no administrator put there. Copy the "
+    " distribution (%s), so setup.exe could install files that no administrator put there. Copy "
+    "the "
     "distribution into a new folder that only administrators can change, then start setup.exe "
     "from there." CANNOT_CONTINUE;
+// Why, in OPEN_DISTRIBUTION_MESSAGE's brackets; SIDs, since names are in each Windows' language.
+inline constexpr char WRITER_REASON[] = "its permissions let %s change it";
+inline constexpr char OWNER_REASON[] = "its owner is %s";
+inline constexpr char NO_PERMISSIONS_KEPT[] = "its volume keeps no permissions";
+inline constexpr char UNREADABLE_PERMISSIONS[] = "its permissions cannot be read";
 inline constexpr char NO_INSTALL_DIR_MESSAGE[] =
     "The installation directory \"%s\" does not exist." CANNOT_CONTINUE;
 inline constexpr char NO_SOURCE_MESSAGE[] =
@@ -130,9 +136,47 @@ inline constexpr char UNANSWERABLE_MESSAGE[] =
     "nobody can answer them here. Set COPYCMD=/Y in the environment that starts setup.exe, then "
     "start it again." CANNOT_CONTINUE;
 
+// The release's seal: the bytes that this setup.exe was released with.
+#define FRESH_COPY \
+  "Replace the distribution with a fresh copy of the release, then start setup.exe again."
+inline constexpr char SEAL_LIST_MESSAGE[] =
+    "The file \"%s\", which lists the released " UPDATE
+    " files, is missing or is not the one released with this setup.exe. " FRESH_COPY
+        CANNOT_CONTINUE;
+inline constexpr char SEAL_CHANGED_MESSAGE[] =
+    "The file \"%s\" in the " UPDATE
+    " distribution differs from the released one. " FRESH_COPY CANNOT_CONTINUE;
+inline constexpr char SEAL_MISSING_MESSAGE[] =
+    "The file \"%s\" of the released " UPDATE
+    " distribution is missing. " FRESH_COPY CANNOT_CONTINUE;
+inline constexpr char SEAL_EXTRA_MESSAGE[] =
+    "The file \"%s\" in the " UPDATE
+    " distribution was not released with it. Delete it, or replace the distribution with a "
+    "fresh copy of the release, then start setup.exe again." CANNOT_CONTINUE;
+inline constexpr char SEAL_LINK_MESSAGE[] =
+    "The " UPDATE
+    " distribution holds a link at \"%s\": a symbolic link, junction or mount point, through "
+    "which the copies would read files from elsewhere. " FRESH_COPY CANNOT_CONTINUE;
+inline constexpr char SEAL_UNREADABLE_MESSAGE[] =
+    "The file \"%s\" in the " UPDATE
+    " distribution cannot be read. Check that no other program holds it open and that no "
+    "antivirus has blocked it, then start setup.exe again." CANNOT_CONTINUE;
+inline constexpr char SEAL_NO_SHA256_MESSAGE[] =
+    "Windows cannot compute the SHA-256 digests with which setup.exe checks the " UPDATE
+    " files. Install Windows XP Service Pack 3 or later, then start setup.exe "
+    "again." CANNOT_CONTINUE;
+
+// On standard error only, as the copies start; the run goes on.
+inline constexpr char NO_JOB_NOTICE[] =
+    "Windows did not let setup.exe run its copies in a job (error %lu), so a copy may go on "
+    "after setup.exe has been ended. If setup.exe is ended before it finishes, wait until no "
+    "xcopy.exe is running before you start setup.exe again.";
+
 // After the copies: the installation was touched and the update is not complete.
 inline constexpr char NOT_COPIED_MESSAGE[] =
     "The " UPDATE " file \"%s\" was not copied into the installation." NOT_COMPLETE;
+inline constexpr char SEAL_INSTALLED_MESSAGE[] =
+    "The " UPDATE " file \"%s\" in the installation differs from the released one." NOT_COMPLETE;
 inline constexpr char COPY_FAILED_MESSAGE[] =
     "Failed to copy the " UPDATE " files into the installation directory." NOT_COMPLETE;
 inline constexpr char RECORD_FAILED_MESSAGE[] =

@@ -6,6 +6,7 @@
 
 #include "installer/copy_commands.h"
 #include "installer/messages.h"
+#include "installer/release_seal.h"
 #include "installer/update_checks.h"
 #include "platform/platform.h"
 
@@ -82,16 +83,25 @@ RunOutcome deployPayload(const InstallRecord& record, const char* compilerDir,
       {"Common", ""}, {compilerDir, compilerDir}, {record.installedNlv, ""}};
   SystemFolder systemFolder;
   if (!keepCopiesToSystemPrograms(systemFolder)) return stopRun(NO_SYSTEM_FOLDER_MESSAGE);
+  ReleaseSeal seal;
+  RunOutcome outcome = openSeal(&seal);
+  if (outcome.stop) return outcome;
   PayloadListing listing;
-  RunOutcome outcome = checkUpdateCanComplete(record.installDir, trees, session, &listing);
+  outcome = checkUpdateCanComplete(record.installDir, trees, session, seal, &listing);
   if (outcome.stop) return outcome;
 
-  // A copy must not outlive the run, as it would when a deployment tool ends
-  // setup.exe at its time limit. Where no job can be joined (Windows 7 and older,
+  // A copy must not outlive the run, as it would when someone ends setup.exe in
+  // Task Manager or with taskkill (deployment tools end only what they started:
+  // install.cmd's cmd.exe). Where no job can be joined (Windows 7 and older,
   // inside another job), the copies run all the same, holding the run's name.
-  (void)platform::endStartedProgramsWithProcess();
+  const unsigned long jobError = platform::endStartedProgramsWithProcess();
+  if (jobError != 0) {
+    char notice[sizeof NO_JOB_NOTICE + 24];  // room for any number
+    (void)std::snprintf(notice, sizeof notice, NO_JOB_NOTICE, jobError);
+    platform::writeStandardError(notice);
+  }
   const bool copied = runCopies(trees, record.installDir, systemFolder);
-  outcome = checkEveryItemInPlace(listing);
+  outcome = checkEveryItemInPlace(listing, seal);
   if (outcome.stop) return outcome;
   if (!copied) return stopRun(COPY_FAILED_MESSAGE, EXIT_INCOMPLETE);
   return GO_ON;

@@ -64,6 +64,7 @@ struct Lister {
   PayloadListing* listing;
   PathBuffer source, destination;  // source relative to the current directory
   const char* sourceRoot;          // the current directory and its backslash
+  unsigned char tree = 0;          // the one being listed
   const char* message = nullptr;   // why the listing stopped
   const char* failure = nullptr;   // the folder or destination it names, if any
   // A source path too long to read: its folder passed sourceFits, so it holds at
@@ -83,22 +84,36 @@ struct Lister {
     return fail(SOURCE_TOO_LONG_MESSAGE, longSource);
   }
 
-  bool add(const platform::FileFacts& facts) {
-    const std::size_t longest = platform::describesFolder(facts) ? LONGEST_FOLDER : LONGEST_FILE;
-    if (characterCount(destination.text) > longest) {
+  // Adds the item at source and destination; a copied one must fit where the copy writes it.
+  bool add(const platform::FileFacts& facts, bool copied) {
+    const bool isFolder = platform::describesFolder(facts);
+    const std::size_t longest = isFolder ? LONGEST_FOLDER : LONGEST_FILE;
+    if (copied && characterCount(destination.text) > longest) {
       return fail(TOO_LONG_MESSAGE, destination.text);
     }
-    PayloadItem item{0, platform::describesFolder(facts), facts.size, facts.writeTime};
+    PayloadItem item{0,
+                     0,
+                     tree,
+                     isFolder,
+                     copied,
+                     facts.attributes,
+                     facts.size,
+                     facts.writeTime,
+                     DigestRead::NOT_READ,
+                     false,
+                     {}};
     if (!reserve(&listing->items, &listing->capacity, listing->count + 1) ||
-        !appendText(listing, destination.text, &item.destination)) {
+        !appendText(listing, destination.text, &item.destination) ||
+        !appendText(listing, source.text, &item.source)) {
       return fail(NO_MEMORY_MESSAGE);
     }
     listing->items[listing->count++] = item;
     return true;
   }
 
-  // Lists what is below the folder at source into the folder at destination.
-  bool listFolder() {
+  // Lists what is below the folder at source into the folder at destination;
+  // nothing below a folder that is not copied is copied.
+  bool listFolder(bool copied) {
     const std::size_t sourceLength = source.length;
     if (!source.append("\\*")) return fail(UNREADABLE_MESSAGE, source.text);
     platform::SearchHandle search = nullptr;
@@ -107,10 +122,10 @@ struct Lister {
     source.cut(sourceLength);
     if (result == platform::RESULT_FILE_NOT_FOUND) return true;  // not even "." in it
     if (result != platform::RESULT_SUCCESS) return fail(UNREADABLE_MESSAGE, source.text);
-    bool listed = listFound(found);
+    bool listed = listFound(found, copied);
     while (listed &&
            (result = platform::findNextFile(search, &found)) == platform::RESULT_SUCCESS) {
-      listed = listFound(found);
+      listed = listFound(found, copied);
     }
     platform::findClose(search);
     if (listed && result != platform::RESULT_NO_MORE_FILES) {
@@ -119,8 +134,8 @@ struct Lister {
     return listed;
   }
 
-  bool listFound(const platform::FoundFile& found) {
-    if (isDotEntry(found.name) || isHiddenOrSystem(found.facts)) return true;
+  bool listFound(const platform::FoundFile& found, bool folderCopied) {
+    if (isDotEntry(found.name)) return true;
     // A name that fills the buffer may have been cut: it cannot be copied by name.
     if (std::strlen(found.name) + 1 >= sizeof found.name)
       return fail(UNREADABLE_MESSAGE, source.text);
@@ -134,11 +149,13 @@ struct Lister {
       return fail(SOURCE_TOO_LONG_MESSAGE, longSource);
     }
     if (!sourceFits()) return false;
-    if (!destination.append("\\") || !destination.append(found.name)) {
+    const bool copied = folderCopied && !isHiddenOrSystem(found.facts);
+    // What is not copied is never written, so where it would land matters not.
+    if ((!destination.append("\\") || !destination.append(found.name)) && copied) {
       return fail(TOO_LONG_MESSAGE, destination.text);
     }
     const bool listed =
-        add(found.facts) && (!platform::describesFolder(found.facts) || listFolder());
+        add(found.facts, copied) && (!platform::describesFolder(found.facts) || listFolder(copied));
     if (listed) {
       source.cut(sourceLength);
       destination.cut(destinationLength);
@@ -146,7 +163,8 @@ struct Lister {
     return listed;
   }
 
-  // One tree: its folder, when it lands in a subfolder of its own, and what is below it.
+  // One tree: its folder, which lands in a subfolder of its own or is the
+  // installation directory itself, and what is below it.
   bool listTree(const PayloadTree& tree, const char* installDir) {
     source.cut(0);
     destination.cut(0);
@@ -154,12 +172,14 @@ struct Lister {
       return fail(UNREADABLE_MESSAGE, tree.source);
     }
     if (!sourceFits()) return false;
-    if (tree.subfolder[0] == '\0') {
+    const bool ownFolder = tree.subfolder[0] != '\0';
+    if (!ownFolder) {
       destination.cut(destination.length - 1);  // items add their own backslash
-      return listFolder();
+    } else if (!destination.append(tree.subfolder)) {
+      return fail(TOO_LONG_MESSAGE, destination.text);
     }
-    if (!destination.append(tree.subfolder)) return fail(TOO_LONG_MESSAGE, destination.text);
-    return add(platform::FileFacts{platform::ATTRIBUTE_FOLDER, 0, 0}) && listFolder();
+    return add(platform::FileFacts{platform::ATTRIBUTE_FOLDER, 0, 0}, ownFolder) &&
+           listFolder(true);
   }
 };
 
@@ -178,31 +198,6 @@ std::size_t markReplaced(PayloadListing* listing, const SortedDestinations& sort
     if (!items[earlier].isFolder && !items[later].isFolder) listing->replacesOwnFiles = true;
   }
   return otherKind;
-}
-
-// Where two trees give one destination, the later copy's item is the one that
-// lands, and a file that replaces a file makes xcopy ask; xcopy cannot put a
-// file where a folder is, or a folder where a file is.
-RunOutcome keepLastOfEachDestination(PayloadListing* listing) {
-  const std::size_t count = listing->count;
-  const SortedDestinations sorted(*listing);
-  auto* replaced = static_cast<bool*>(std::calloc(count + 1, sizeof(bool)));
-  if (!sorted.holdsAll() || replaced == nullptr) {
-    std::free(replaced);
-    return stopRun(NO_MEMORY_MESSAGE);
-  }
-  const std::size_t otherKind = markReplaced(listing, sorted, replaced);
-  const RunOutcome outcome = otherKind < count
-                                 ? stopRunNaming(FILE_AND_FOLDER_MESSAGE,
-                                                 listing->destinationOf(listing->items[otherKind]))
-                                 : GO_ON;
-  std::size_t kept = 0;
-  for (std::size_t i = 0; i < count; ++i) {
-    if (!replaced[i]) listing->items[kept++] = listing->items[i];
-  }
-  listing->count = kept;
-  std::free(replaced);
-  return outcome;
 }
 
 }  // namespace
@@ -244,6 +239,12 @@ int SortedDestinations::compare(std::size_t i, const char* folder, std::size_t l
   return std::strcmp(name(i), other);
 }
 
+bool isNameSurrogate(const char* path, unsigned long attributes) {
+  if ((attributes & platform::ATTRIBUTE_REPARSE_POINT) == 0) return false;
+  unsigned long tag = 0;
+  return !platform::reparseTag(path, &tag) || (tag & platform::REPARSE_TAG_NAME_SURROGATE) != 0;
+}
+
 bool isDotEntry(const char* name) {
   return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
 }
@@ -261,6 +262,37 @@ RunOutcome listPayload(const PayloadTrees& trees, const char* sourceRoot, const 
       return lister.failure == nullptr ? stopRun(lister.message)
                                        : stopRunNaming(lister.message, lister.failure);
     }
+    ++lister.tree;
   }
-  return keepLastOfEachDestination(listing);
+  return GO_ON;
+}
+
+// Where two trees give one destination, the later copy's item is the one that
+// lands, and a file that replaces a file makes xcopy ask; xcopy cannot put a
+// file where a folder is, or a folder where a file is.
+RunOutcome keepWhatLands(PayloadListing* listing) {
+  std::size_t copied = 0;
+  for (std::size_t i = 0; i < listing->count; ++i) {
+    if (listing->items[i].copied) listing->items[copied++] = listing->items[i];
+  }
+  listing->count = copied;
+  const std::size_t count = listing->count;
+  const SortedDestinations sorted(*listing);
+  auto* replaced = static_cast<bool*>(std::calloc(count + 1, sizeof(bool)));
+  if (!sorted.holdsAll() || replaced == nullptr) {
+    std::free(replaced);
+    return stopRun(NO_MEMORY_MESSAGE);
+  }
+  const std::size_t otherKind = markReplaced(listing, sorted, replaced);
+  const RunOutcome outcome = otherKind < count
+                                 ? stopRunNaming(FILE_AND_FOLDER_MESSAGE,
+                                                 listing->destinationOf(listing->items[otherKind]))
+                                 : GO_ON;
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (!replaced[i]) listing->items[kept++] = listing->items[i];
+  }
+  listing->count = kept;
+  std::free(replaced);
+  return outcome;
 }

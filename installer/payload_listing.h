@@ -8,18 +8,38 @@
 // Windows' xcopy runs out of memory on a file path, read or written, of more characters.
 inline constexpr std::size_t LONGEST_FILE = 254;
 
+// True when the item at path, of attributes, is a symbolic link, junction or
+// mount point: a reparse point whose tag is a name surrogate, or cannot be read.
+// Deduplicated, compressed and cloud files carry tags of other kinds.
+[[nodiscard]] bool isNameSurrogate(const char* path, unsigned long attributes);
+
 // True for the "." and ".." that a search of a folder gives.
 [[nodiscard]] bool isDotEntry(const char* name);
 
-// A file or folder that a copy puts in place; its path is in the listing's text.
+// The length of a SHA-256 digest, in bytes.
+inline constexpr std::size_t DIGEST_SIZE = 32;
+
+// What the read of a file of the distribution gave its digest.
+enum class DigestRead : unsigned char { NOT_READ, READ, UNREADABLE };
+
+// A file or folder of the trees; its paths are in the listing's text.
 struct PayloadItem {
   std::size_t destination;  // the full path in the installation
+  std::size_t source;       // the path relative to the current directory
+  unsigned char tree;       // which of the three
   bool isFolder;
+  // False for what xcopy passes over (hidden and system items and all below
+  // them) and for a tree's folder that is copied into the installation itself.
+  bool copied;
+  unsigned long attributes;
   unsigned long long size;
   unsigned long long writeTime;  // in 100-ns ticks
+  DigestRead digestRead;
+  bool otherStream;  // a named data stream that xcopy would copy too
+  unsigned char digest[DIGEST_SIZE];
 };
 
-// The items in the order the copies make them, and the text of their paths.
+// The items in the order the copies read them, and the text of their paths.
 struct PayloadListing {
   PayloadItem* items = nullptr;
   std::size_t count = 0, capacity = 0;
@@ -35,6 +55,7 @@ struct PayloadListing {
   [[nodiscard]] const char* destinationOf(const PayloadItem& item) const {
     return text + item.destination;
   }
+  [[nodiscard]] const char* sourceOf(const PayloadItem& item) const { return text + item.source; }
 };
 
 // The destinations of a listing as Windows compares them, in upper case, each
@@ -65,10 +86,14 @@ struct SortedDestinations {
 
 // Lists the trees, found in sourceRoot (the current directory ending in a
 // backslash, or empty where it is unknown), in the order of their copies below
-// installDir, as xcopy /E without /H copies them: empty folders included,
-// hidden and system files and folders left out, each destination once with the
-// last tree's item. Stops when a folder cannot be read, a source is too long
-// for the copy to read or a destination for it to write, one tree gives a file
-// where another gives a folder, or memory runs out.
+// installDir: each tree's folder, then every folder and file below it, hidden
+// and system ones marked as not copied, as xcopy /E without /H passes over
+// them. Stops when a folder cannot be read, a source is too long for the copy
+// to read or a copied destination for it to write, or memory runs out.
 [[nodiscard]] RunOutcome listPayload(const PayloadTrees& trees, const char* sourceRoot,
                                      const char* installDir, PayloadListing* listing);
+
+// Keeps what the copies put in place: the copied items, each destination once
+// with the last tree's item. Stops when one tree gives a file where another
+// gives a folder, or memory runs out.
+[[nodiscard]] RunOutcome keepWhatLands(PayloadListing* listing);

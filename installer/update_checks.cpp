@@ -10,6 +10,7 @@
 #include "installer/destination_facts.h"
 #include "installer/distribution_access.h"
 #include "installer/messages.h"
+#include "installer/release_seal.h"
 #include "platform/platform.h"
 
 namespace {
@@ -92,22 +93,13 @@ unsigned long long roundedUp(unsigned long long bytes, unsigned long long cluste
   return cluster == 0 ? bytes : (bytes + cluster - 1) / cluster * cluster;
 }
 
-// A symbolic link, junction or mount point: a reparse point whose tag is a name
-// surrogate, or whose tag cannot be read. Deduplicated, compressed and cloud
-// files carry tags of other kinds and are replaced as plain files.
-bool isNameSurrogate(const char* path, const platform::FileFacts& facts) {
-  if ((facts.attributes & platform::ATTRIBUTE_REPARSE_POINT) == 0) return false;
-  unsigned long tag = 0;
-  return !platform::reparseTag(path, &tag) || (tag & platform::REPARSE_TAG_NAME_SURROGATE) != 0;
-}
-
 // A destination that exists must be no link that sends the copy elsewhere, be
 // of the item's kind and, for a file, have none of the protecting attributes,
 // open for writing and have no other name, whose file xcopy would rewrite too.
 RunOutcome checkReplaceable(const PayloadItem& item, const char* destination, bool exists,
                             const platform::FileFacts& existing, unsigned long long cluster,
                             DestinationTally* tally) {
-  if (exists && isNameSurrogate(destination, existing)) {
+  if (exists && isNameSurrogate(destination, existing.attributes)) {
     return stopRunNaming(LINK_MESSAGE, destination);
   }
   if (exists && describesFolder(existing) != item.isFolder) {
@@ -183,7 +175,7 @@ RunOutcome checkReplacingNeedsNoAnswer(const Session& session, bool replacesFile
 // What a link points to is no file that the check can vouch for.
 bool isInPlace(const PayloadItem& item, const char* destination, bool exists,
                const platform::FileFacts& facts) {
-  if (!exists || isNameSurrogate(destination, facts)) return false;
+  if (!exists || isNameSurrogate(destination, facts.attributes)) return false;
   if (describesFolder(facts) || item.isFolder) return describesFolder(facts) == item.isFolder;
   const unsigned long long apart = facts.writeTime > item.writeTime
                                        ? facts.writeTime - item.writeTime
@@ -204,7 +196,8 @@ void readSourceRoot(ComposedText& sourceRoot) {
 }  // namespace
 
 RunOutcome checkUpdateCanComplete(const char* installDir, const PayloadTrees& trees,
-                                  const Session& session, PayloadListing* listing) {
+                                  const Session& session, const ReleaseSeal& seal,
+                                  PayloadListing* listing) {
   ComposedText sourceRoot;
   readSourceRoot(sourceRoot);
   RunOutcome outcome = checkNotOnNetworkPath(sourceRoot);
@@ -213,12 +206,17 @@ RunOutcome checkUpdateCanComplete(const char* installDir, const PayloadTrees& tr
   if (outcome.stop) return outcome;
   outcome = checkSourcesExist(trees);
   if (outcome.stop) return outcome;
-  // What the distribution holds is judged before anything of the installation.
-  outcome = checkOnlyAdministratorsCanChange(sourceRoot, trees);
+  // What the distribution holds is judged before anything of the installation,
+  // from one walk of the trees and one read of each file.
+  outcome = listPayload(trees, sourceRoot, installDir, listing);
+  if (outcome.stop) return outcome;
+  outcome = checkOnlyAdministratorsCanChange(sourceRoot, listing, seal.digester);
+  if (outcome.stop) return outcome;
+  outcome = checkSealedTrees(seal, sourceRoot, trees, *listing);
   if (outcome.stop) return outcome;
   outcome = checkInstallDirExists(installDir);
   if (outcome.stop) return outcome;
-  outcome = listPayload(trees, sourceRoot, installDir, listing);
+  outcome = keepWhatLands(listing);
   if (outcome.stop) return outcome;
   DestinationTally tally;
   outcome = checkDestinations(installDir, *listing, &tally);
@@ -226,7 +224,7 @@ RunOutcome checkUpdateCanComplete(const char* installDir, const PayloadTrees& tr
   return checkReplacingNeedsNoAnswer(session, tally.replacesFiles || listing->replacesOwnFiles);
 }
 
-RunOutcome checkEveryItemInPlace(const PayloadListing& listing) {
+RunOutcome checkEveryItemInPlace(const PayloadListing& listing, const ReleaseSeal& seal) {
   DestinationFacts destinations;
   readDestinations(listing, &destinations);
   for (std::size_t i = 0; i < listing.count; ++i) {
@@ -237,5 +235,5 @@ RunOutcome checkEveryItemInPlace(const PayloadListing& listing) {
       return stopRunNaming(NOT_COPIED_MESSAGE, listing.destinationOf(item), EXIT_INCOMPLETE);
     }
   }
-  return GO_ON;
+  return checkInstalledBytes(seal, listing);
 }

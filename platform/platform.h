@@ -7,8 +7,10 @@ namespace platform {
 // Handles of their own types, so that one cannot be passed where the other belongs.
 struct OpenKey;
 struct OpenSearch;
-using KeyHandle = OpenKey*;        // HKEY
-using SearchHandle = OpenSearch*;  // the HANDLE of FindFirstFileA
+struct OpenDigester;
+using KeyHandle = OpenKey*;            // HKEY
+using SearchHandle = OpenSearch*;      // the HANDLE of FindFirstFileA
+using DigesterHandle = OpenDigester*;  // an HCRYPTPROV
 
 // Values of the Windows constants that the update passes or compares, kept
 // here so that the update's logic compiles without <windows.h>.
@@ -76,9 +78,9 @@ void restrictLibrarySearch();
 
 // CreateJobObjectA(null, null) limited to JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE and
 // AssignProcessToJobObject(GetCurrentProcess()), its handle kept until the process
-// ends: true when every program this process starts from now on ends with it;
-// false, with the job closed, where Windows refused a step.
-bool endStartedProgramsWithProcess();
+// ends: 0 when every program this process starts from now on ends with it; the
+// error code, with the job closed, where Windows refused a step.
+[[nodiscard]] unsigned long endStartedProgramsWithProcess();
 
 // GetUserObjectInformationA(GetProcessWindowStation(), UOI_FLAGS): false when the
 // window station lacks WSF_VISIBLE (a service's), so that no box would be seen;
@@ -128,6 +130,11 @@ void upperCase(char* text, unsigned long length);
 // GetModuleFileNameA(null, buffer, size): true when the whole path of this program fit buffer.
 [[nodiscard]] bool programPath(char* buffer, unsigned long size);
 
+// The 32 bytes that scripts/seal_release.py wrote into this program's image, read
+// from the image as loaded: true with digest set to them; false for a build that
+// was never sealed (all zero).
+[[nodiscard]] bool releaseSeal(unsigned char* digest);
+
 // GetTokenInformation(TokenUser): true with the SID of the account that runs this
 // process copied into sid, of size bytes.
 [[nodiscard]] bool processUser(unsigned char* sid, unsigned long size);
@@ -137,9 +144,50 @@ void upperCase(char* text, unsigned long length);
 [[nodiscard]] bool volumeFlags(const char* path, unsigned long* flags);
 
 // GetFileSecurityA(path, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-// descriptor, size): true with the self-relative security descriptor of the file
-// or folder in descriptor; false when it cannot be read or is larger than size.
-[[nodiscard]] bool fileSecurity(const char* path, unsigned char* descriptor, unsigned long size);
+// descriptor, size, length): true with the self-relative security descriptor of
+// the file or folder in descriptor, of *length bytes; false when it cannot be
+// read or is larger than size.
+[[nodiscard]] bool fileSecurity(const char* path, unsigned char* descriptor, unsigned long size,
+                                unsigned long* length);
+
+// How readFile went.
+enum class FileRead {
+  READ,                 // all that was asked for
+  NOT_OPENED,           // the file could not be opened with the access asked for
+  SECURITY_UNREADABLE,  // its owner and DACL could not be read, or exceed size
+  DATA_UNREADABLE,      // its streams or its bytes could not be read
+};
+
+// CreateFileA(path, FILE_READ_ATTRIBUTES, with READ_CONTROL where descriptor is
+// not null and FILE_READ_DATA where digester is not null, FILE_SHARE_READ,
+// OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN), and on
+// that one handle: GetKernelObjectSecurity(OWNER | DACL) into descriptor (size
+// bytes) with *length set; ntdll's NtQueryInformationFile(FileStreamInformation),
+// with *otherStream set when it holds a named data stream other than
+// Zone.Identifier; and the SHA-256 of its bytes, read in blocks of 64 KiB, into
+// digest (32 bytes).
+[[nodiscard]] FileRead readFile(const char* path, unsigned char* descriptor, unsigned long size,
+                                unsigned long* length, DigesterHandle digester,
+                                unsigned char* digest, bool* otherStream);
+
+// CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING) and ReadFile to
+// its end or size bytes: true with the *length bytes read in buffer.
+[[nodiscard]] bool readWholeFile(const char* path, unsigned char* buffer, unsigned long size,
+                                 unsigned long* length);
+
+// CryptAcquireContextA(MS_ENH_RSA_AES_PROV, else XP SP3's prototype of it,
+// PROV_RSA_AES, CRYPT_VERIFYCONTEXT), asked for by name since another vendor's
+// provider may be the type's default: true with *digester set where it computes
+// SHA-256 (CALG_SHA_256).
+[[nodiscard]] bool openDigester(DigesterHandle* digester);
+
+// CryptReleaseContext(digester).
+void closeDigester(DigesterHandle digester);
+
+// CryptCreateHash(CALG_SHA_256), CryptHashData(data, length) and
+// CryptGetHashParam(HP_HASHVAL): true with the SHA-256 of data in digest (32 bytes).
+[[nodiscard]] bool digestOf(DigesterHandle digester, const unsigned char* data,
+                            unsigned long length, unsigned char* digest);
 
 // GetCurrentDirectoryA(size, buffer): true when the whole path fit buffer.
 [[nodiscard]] bool currentDirectory(char* buffer, unsigned long size);

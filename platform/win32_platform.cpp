@@ -1,5 +1,7 @@
 // The platform layer on Windows: each call forwarded as it stands.
 #include <windows.h>
+// After windows.h, which they need.
+#include <wincrypt.h>
 #include <winioctl.h>
 #include <winternl.h>
 
@@ -63,6 +65,83 @@ bool tokenFact(TOKEN_INFORMATION_CLASS kind, DWORD isTrue) {
   return known && value == isTrue;
 }
 
+// The place that scripts/seal_release.py fills with the SHA-256 of the release's
+// list: found by its marker, all zero until then. Never all zero, so never in
+// .bss; read through volatile, so that no build folds an unsealed digest away.
+struct SealPlace {
+  char marker[32];
+  unsigned char digest[32];
+};
+const volatile SealPlace RELEASE_SEAL = {"Mendrel2 release list SHA-256:", {}};
+
+using NtQueryInformationFileCall = decltype(&NtQueryInformationFile);
+
+// Found at run time, so that the imports stay as they are; ntdll has it on every Windows from XP.
+NtQueryInformationFileCall queryInformationFile() {
+  return reinterpret_cast<NtQueryInformationFileCall>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationFile")));
+}
+
+// An entry of FileStreamInformation (FILE_STREAM_INFORMATION).
+struct StreamEntry {
+  ULONG next;
+  ULONG nameBytes;
+  LARGE_INTEGER size, allocated;
+  WCHAR name[1];
+};
+
+// True when name (of count characters) is text, ASCII letters compared without case.
+bool isStreamName(const WCHAR* name, ULONG count, const char* text) {
+  for (ULONG i = 0; i < count; ++i) {
+    const WCHAR upper = name[i] >= L'a' && name[i] <= L'z' ? name[i] - L'a' + L'A' : name[i];
+    const char wanted = text[i] >= 'a' && text[i] <= 'z' ? text[i] - 'a' + 'A' : text[i];
+    if (wanted == '\0' || upper != static_cast<WCHAR>(wanted)) return false;
+  }
+  return text[count] == '\0';
+}
+
+// True when the file holds a data stream beside its own and the mark of the
+// zone it was downloaded from. Where the volume keeps no streams (FAT, a CD) the
+// query fails, and there are none; a list too long to read holds some.
+bool holdsOtherStream(HANDLE file) {
+  const NtQueryInformationFileCall query = queryInformationFile();
+  constexpr auto STREAM_INFORMATION = static_cast<FILE_INFORMATION_CLASS>(22);
+  constexpr NTSTATUS BUFFER_OVERFLOW = static_cast<NTSTATUS>(0x80000005);
+  alignas(8) BYTE entries[4096];
+  IO_STATUS_BLOCK status;
+  const NTSTATUS result =
+      query != nullptr ? query(file, &status, entries, sizeof entries, STREAM_INFORMATION) : -1;
+  if (result == BUFFER_OVERFLOW) return true;
+  if (result < 0) return false;
+  for (ULONG at = 0;;) {
+    const auto* entry = reinterpret_cast<const StreamEntry*>(entries + at);
+    const ULONG count = entry->nameBytes / sizeof(WCHAR);
+    if (!isStreamName(entry->name, count, "::$DATA") &&
+        !isStreamName(entry->name, count, ":Zone.Identifier:$DATA")) {
+      return true;
+    }
+    if (entry->next == 0 || at + entry->next >= sizeof entries) return false;
+    at += entry->next;
+  }
+}
+
+// The SHA-256 of the file's bytes, read from where it stands in blocks of 64 KiB.
+bool hashFile(HANDLE file, HCRYPTPROV provider, BYTE* digest) {
+  HCRYPTHASH hash = 0;
+  if (!CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash)) return false;
+  BYTE block[64 * 1024];
+  DWORD read = 0;
+  bool hashed = true;
+  while (hashed && (hashed = ReadFile(file, block, sizeof block, &read, nullptr) != FALSE) &&
+         read != 0) {
+    hashed = CryptHashData(hash, block, read, 0) != FALSE;
+  }
+  DWORD size = 32;
+  hashed = hashed && CryptGetHashParam(hash, HP_HASHVAL, digest, &size, 0) && size == 32;
+  CryptDestroyHash(hash);
+  return hashed;
+}
+
 // The block in which the C library's system hands a program its standard
 // handles: their count, a flag byte for each, then the handles, unaligned.
 struct StandardHandles {
@@ -116,17 +195,18 @@ long createProcessMutex(const char* name, bool inheritable) {
   return GetLastError() == ERROR_ALREADY_EXISTS ? RESULT_ALREADY_EXISTS : RESULT_SUCCESS;
 }
 
-bool endStartedProgramsWithProcess() {
+unsigned long endStartedProgramsWithProcess() {
   const HANDLE job = CreateJobObjectA(nullptr, nullptr);
-  if (job == nullptr) return false;
+  if (job == nullptr) return GetLastError();
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
   limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
   if (SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits) &&
       AssignProcessToJobObject(job, GetCurrentProcess())) {
-    return true;
+    return ERROR_SUCCESS;
   }
+  const DWORD error = GetLastError();
   CloseHandle(job);
-  return false;
+  return error;
 }
 
 bool boxesCanBeSeen() {
@@ -189,6 +269,15 @@ bool programPath(char* buffer, unsigned long size) {
   return length != 0 && length < size;
 }
 
+bool releaseSeal(unsigned char* digest) {
+  unsigned char any = 0;
+  for (std::size_t i = 0; i < sizeof RELEASE_SEAL.digest; ++i) {
+    digest[i] = RELEASE_SEAL.digest[i];
+    any |= digest[i];
+  }
+  return any != 0;
+}
+
 bool processUser(unsigned char* sid, unsigned long size) {
   HANDLE token = nullptr;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
@@ -214,10 +303,97 @@ bool volumeFlags(const char* path, unsigned long* flags) {
   return true;
 }
 
-bool fileSecurity(const char* path, unsigned char* descriptor, unsigned long size) {
+bool fileSecurity(const char* path, unsigned char* descriptor, unsigned long size,
+                  unsigned long* length) {
   DWORD needed = 0;
-  return GetFileSecurityA(path, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, descriptor,
-                          size, &needed) != FALSE;
+  if (!GetFileSecurityA(path, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, descriptor,
+                        size, &needed)) {
+    return false;
+  }
+  // On success Windows reports the descriptor's own length; never trust more than the buffer.
+  *length = needed != 0 && needed <= size ? needed : size;
+  return true;
+}
+
+FileRead readFile(const char* path, unsigned char* descriptor, unsigned long size,
+                  unsigned long* length, DigesterHandle digester, unsigned char* digest,
+                  bool* otherStream) {
+  const DWORD access = FILE_READ_ATTRIBUTES | (descriptor != nullptr ? READ_CONTROL : 0) |
+                       (digester != nullptr ? FILE_READ_DATA : 0);
+  const HANDLE file =
+      CreateFileA(path, access, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                  FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return FileRead::NOT_OPENED;
+  FileRead result = FileRead::READ;
+  DWORD needed = 0;
+  if (descriptor != nullptr &&
+      !GetKernelObjectSecurity(file, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                               descriptor, size, &needed)) {
+    result = FileRead::SECURITY_UNREADABLE;
+  }
+  if (descriptor != nullptr) *length = needed != 0 && needed <= size ? needed : size;
+  if (result == FileRead::READ && digester != nullptr) {
+    *otherStream = holdsOtherStream(file);
+    if (!hashFile(file, reinterpret_cast<HCRYPTPROV>(digester), digest)) {
+      result = FileRead::DATA_UNREADABLE;
+    }
+  }
+  CloseHandle(file);
+  return result;
+}
+
+bool readWholeFile(const char* path, unsigned char* buffer, unsigned long size,
+                   unsigned long* length) {
+  const HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  *length = 0;
+  DWORD read = 0;
+  bool whole = true;
+  while (*length < size &&
+         (whole = ReadFile(file, buffer + *length, size - *length, &read, nullptr) != FALSE) &&
+         read != 0) {
+    *length += read;
+  }
+  CloseHandle(file);
+  return whole;
+}
+
+bool openDigester(DigesterHandle* digester) {
+  // XP SP3 names the same provider as a prototype.
+  const char* const names[] = {MS_ENH_RSA_AES_PROV_A,
+                               "Microsoft Enhanced RSA and AES Cryptographic Provider (Prototype)"};
+  for (const char* name : names) {
+    HCRYPTPROV provider = 0;
+    if (!CryptAcquireContextA(&provider, nullptr, name, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) {
+      continue;
+    }
+    HCRYPTHASH hash = 0;
+    if (CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash)) {
+      CryptDestroyHash(hash);
+      *digester = reinterpret_cast<DigesterHandle>(provider);
+      return true;
+    }
+    CryptReleaseContext(provider, 0);
+  }
+  return false;
+}
+
+void closeDigester(DigesterHandle digester) {
+  CryptReleaseContext(reinterpret_cast<HCRYPTPROV>(digester), 0);
+}
+
+bool digestOf(DigesterHandle digester, const unsigned char* data, unsigned long length,
+              unsigned char* digest) {
+  HCRYPTHASH hash = 0;
+  if (!CryptCreateHash(reinterpret_cast<HCRYPTPROV>(digester), CALG_SHA_256, 0, 0, &hash)) {
+    return false;
+  }
+  DWORD size = 32;
+  const bool hashed = CryptHashData(hash, data, length, 0) &&
+                      CryptGetHashParam(hash, HP_HASHVAL, digest, &size, 0) && size == 32;
+  CryptDestroyHash(hash);
+  return hashed;
 }
 
 bool currentDirectory(char* buffer, unsigned long size) {
@@ -257,10 +433,8 @@ bool canOpenForWriting(const char* path, unsigned long* names) {
                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   // The standard information holds the link count alone, and under Wine costs far less
-  // than GetFileInformationByHandle. Found at run time, so that the imports stay as they are;
-  // ntdll has it on every Windows from XP.
-  const auto query = reinterpret_cast<decltype(&NtQueryInformationFile)>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationFile")));
+  // than GetFileInformationByHandle.
+  const NtQueryInformationFileCall query = queryInformationFile();
   IO_STATUS_BLOCK status;
   FILE_STANDARD_INFORMATION information;
   *names = query != nullptr && query(file, &status, &information, sizeof information,

@@ -59,7 +59,7 @@ class ExeFormat(unittest.TestCase):
         self.assertEqual(exe.timestamp, 0)
 
     def test_setup_exe_stays_lean(self):
-        self.assertLessEqual(SETUP_EXE.stat().st_size, 72 * 1024)
+        self.assertLessEqual(SETUP_EXE.stat().st_size, 80 * 1024)
 
 
 if __name__ == "__main__":

@@ -6,13 +6,15 @@ import contextlib
 import os
 import shutil
 import subprocess
+import sys
 import time
 import unittest
 from concurrent.futures import ThreadPoolExecutor
 
 from wine_fixture import (CANNOT_ASK, CANNOT_REPLACE, EMULATED_I386, FILE_AND_FOLDER, LEVEL_2, LINK,
                           NO_COMPILER, NO_SOURCE, NOT_COPIED, OPEN_TO_USERS, PLANTED, PROBE_EXE,
-                          PROTECTED, REG_SZ, ROOT, SAME_LEVEL, SAMPLE_PAYLOAD, SECONDS, SETUP_EXE, UNANSWERED,
+                          PROTECTED, REG_SZ, ROOT, SAME_LEVEL, SAMPLE_PAYLOAD, SEAL_CHANGED, SEAL_EXTRA,
+                          SEAL_MISSING, SECONDS, SETUP_EXE, UNANSWERED,
                           UPDATED_INSTALLATION, BenchTest, japanese_locale, make_tree, run_bounded,
                           tree, windows_path, wine_for)
 
@@ -81,7 +83,8 @@ class Payload(BenchTest):
             ("a hard link to a file outside, which a copy would replace", "MSVC", None, "hardlink",
              LINK.format(r"C:\Lumeric\server.cfg")),
             ("a distribution file that others may write", "MSVC", None, "o+w",
-             OPEN_TO_USERS.format(windows_path(self.bench.scratch / "dist/Common/bin/lumeric.dll"))),
+             OPEN_TO_USERS.format(windows_path(self.bench.scratch / "dist/Common/bin/lumeric.dll"),
+                                  "its permissions let S-1-1-0 change it")),
         ]
         for name, compiler, cwd, how, message in rows:
             with self.subTest(name):
@@ -141,6 +144,29 @@ class Payload(BenchTest):
         self.assertEqual(tree(self.install), UPDATED_INSTALLATION)
         self.assertEqual(self.bench.value("ServiceLevel"), LEVEL_2)
 
+    def test_sealed_release_installs_only_the_released_bytes(self):
+        """Sealed as a release is, with setup.exe in the distribution's root."""
+        rows = [
+            ("one changed byte", "Common/bin/lumeric.dll", lambda f: f.write_bytes(b"dll 3"), SEAL_CHANGED),
+            ("a missing file", "EN/messages.txt", lambda f: f.unlink(), SEAL_MISSING),
+            ("an added file", "MS60/extra.lib", lambda f: f.write_bytes(b"x"), SEAL_EXTRA),
+            ("the released bytes", "Common/server.cfg", lambda f: None, None),
+        ]
+        for name, path, change, message in rows:
+            with self.subTest(name):
+                self.prepare()
+                sealed = self.dist / "setup.exe"
+                subprocess.run([sys.executable, str(ROOT / "scripts/seal_release.py"), str(self.dist),
+                                "--in", str(SETUP_EXE), "--out", str(sealed)], check=True, capture_output=True)
+                change(self.dist / path)
+                status, output = self.bench.run_unseen(self.dist, exe=sealed, QDXCOMP="MSVC", COPYCMD="/Y")
+                if message:
+                    self.assertEqual((status, output), ("1", message.format(windows_path(self.dist / path)) + "\r\n"))
+                    self.assert_unchanged()
+                else:
+                    self.assertEqual(status, "0", output)
+                    self.assertEqual(tree(self.install), UPDATED_INSTALLATION)
+
     def test_copy_that_fails_without_saying_so_is_named(self):
         """Wine's xcopy reports a file it cannot write in a subfolder and still ends with 0."""
         self.prepare(dict(SAMPLE_PAYLOAD, **{"Common/logs/new.log": b"log 2"}))
@@ -198,7 +224,8 @@ class Payload(BenchTest):
         # which Wine's cmd drops from %~dp0).
         self.prepare()
         self.dist = self.dist.rename(self.bench.scratch / "Mendrel2 & (x) !")
-        fallback = self.bench.drive_c / "windows/temp/Mendrel2-setup.log"
+        fallback = self.bench.drive_c / "windows/logs/Mendrel2-setup.log"  # only admins make files there
+        fallback.parent.mkdir(exist_ok=True)
         missing = self.bench.scratch / "no folder" / "update.log"
         self.assertEqual(run_bounded(*self.install_cmd(missing, True, QDXCOMP="MSVC"))[0], 0)
         self.assertEqual(tree(self.install), UPDATED_INSTALLATION)

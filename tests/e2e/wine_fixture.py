@@ -102,10 +102,15 @@ PERCENT_SIGNS = ('The installation directory "{}" holds two percent signs, which
 LINK = ('The installation holds a link at "{}": a symbolic link, junction or hard link, through which '
         'a copy would change files outside the installation. Replace it with a plain folder or file, '
         'then start setup.exe again.' + CANNOT_CONTINUE)
-OPEN_TO_USERS = ('Users who are not administrators can change "{}" in the Mendrel2 distribution, so '
-                 'setup.exe could install files that no administrator put there. Copy the distribution '
+OPEN_TO_USERS = ('Users who are not administrators can change "{}" in the Mendrel2 distribution ({}), '
+                 'so setup.exe could install files that no administrator put there. Copy the distribution '
                  'into a new folder that only administrators can change, then start setup.exe from there.'
                  + CANNOT_CONTINUE)
+FRESH_COPY = " Replace the distribution with a fresh copy of the release, then start setup.exe again."
+SEAL_CHANGED = 'The file "{}" in the Mendrel2 distribution differs from the released one.' + FRESH_COPY + CANNOT_CONTINUE
+SEAL_MISSING = 'The file "{}" of the released Mendrel2 distribution is missing.' + FRESH_COPY + CANNOT_CONTINUE
+SEAL_EXTRA = ('The file "{}" in the Mendrel2 distribution was not released with it. Delete it, or replace '
+              'the distribution with a fresh copy of the release, then start setup.exe again.' + CANNOT_CONTINUE)
 UNANSWERED = "Nobody can answer this question here, so setup.exe took it as Cancel.\r\n"
 ANOTHER_RUN = ("Another Mendrel2 installation is running on this computer. Wait until it has ended, "
                "then start setup.exe again." + CANNOT_CONTINUE)
@@ -161,7 +166,9 @@ def create_prefix():
     shutil.rmtree(PREFIX, ignore_errors=True)
     PREFIX.parent.mkdir(parents=True, exist_ok=True)
     env = wine_environment()
-    status, output = run_bounded(["wineboot", "-i"], env, timeout=1500,
+    # Through the 64-bit loader, as the demo does: /usr/bin/wineboot would start the
+    # 32-bit one first, which takes minutes where 32-bit code is emulated.
+    status, output = run_bounded([WINE64, "wineboot", "-i"], env, timeout=1500,
                                  output=PREFIX.parent / "wineboot.log")
     run_bounded(["wineserver", "-w"], env, timeout=120)
     if status != 0 or not (PREFIX / "system.reg").exists():
@@ -354,10 +361,10 @@ class Bench:
 
     # The program and its boxes.
 
-    def run_unseen(self, cwd, **variables):
+    def run_unseen(self, cwd, exe=SETUP_EXE, **variables):
         """setup.exe as a service starts it, on a window station that nobody sees:
         (its status, or "timeout", and what it wrote to standard error)."""
-        exe = windows_path(SETUP_EXE)
+        exe = windows_path(exe)
         status, output = run_bounded([WINE64, str(PROBE_EXE), "unseen", str(SECONDS * 1000), exe],
                                      self.env(**variables), cwd=cwd, timeout=SECONDS + 60)
         # Wine says on the same output when it cannot read the label of the Unix root's volume.

@@ -70,6 +70,8 @@ struct ScriptedFiles {
   std::vector<PayloadFile> payload;
   bool linked = false;
   bool open = false;
+  std::vector<string> sources;  // the files of the trees
+  string sealed;                // the list that setup.exe was sealed with, if it was
 };
 
 // Lets Everyone change the file or folder at path; true when it did.
@@ -131,6 +133,7 @@ ScriptedFiles scriptFiles(FuzzedDataProvider& input, FakeWindows& fake) {
     const string name = "f" + std::to_string(payload.size() + fake.files.size()) + ".dat";
     const auto size = input.ConsumeIntegralInRange<unsigned long long>(0, 1 << 20);
     FakeFile& file = addFile(source + "\\" + name, size, 7);
+    scripted.sources.push_back(source + "\\" + name);
     file.attributes = input.PickValueInArray({0UL, 0UL, 0x2UL, 0x4UL});
     scripted.open = scriptOpen(input, source + "\\" + name) || scripted.open;
     if (inDistribution) continue;
@@ -148,6 +151,30 @@ ScriptedFiles scriptFiles(FuzzedDataProvider& input, FakeWindows& fake) {
     };
   }
   return scripted;
+}
+
+// Seals the distribution, then may change, remove or add a file of the trees.
+void scriptSeal(FuzzedDataProvider& input, FakeWindows& fake, ScriptedFiles* scripted) {
+  if (scripted->sources.empty() || input.ConsumeBool()) return;
+  sealDistribution();
+  scripted->sealed = findFile("Mendrel2.sha256")->content;
+  const string& path =
+      scripted->sources[input.ConsumeIntegralInRange<std::size_t>(0, scripted->sources.size() - 1)];
+  switch (input.ConsumeIntegralInRange(0, 3)) {
+    case 0:
+      findFile(path)->content = "changed";
+      break;
+    case 1:
+      fake.files.erase(std::find_if(fake.files.begin(), fake.files.end(), [&](const auto& entry) {
+        return &entry.second == findFile(path);
+      }));
+      break;
+    case 2:
+      addFile(path + ".new");
+      break;
+    default:
+      break;
+  }
 }
 
 void script(FuzzedDataProvider& input, FakeWindows& fake) {
@@ -223,8 +250,25 @@ void checkCommands(const FakeWindows& fake) {
       "third command");
 }
 
+// True when every line of the list that the distribution would have now, for a
+// file that the copies read, stands in the sealed list.
+bool copiesReadOnlySealedBytes(const ScriptedFiles& scripted) {
+  const string now = releasedList();
+  for (std::size_t at = 0; at < now.size();) {
+    const std::size_t end = now.find('\n', at) + 1;
+    const string line = now.substr(at, end - at);
+    const FakeFile* file = findFile(line.substr(66, line.size() - 68));
+    const bool read = file != nullptr && (file->attributes & 0x6) == 0;
+    if (read && scripted.sealed.find(line) == string::npos) return false;
+    at = end;
+  }
+  return true;
+}
+
 void checkOutcome(const FakeWindows& fake, int status, const std::vector<int>& commandResults,
                   const ScriptedFiles& scripted) {
+  require(scripted.sealed.empty() || fake.commands.empty() || copiesReadOnlySealedBytes(scripted),
+          "no copy starts unless every file that the copies read matches the list");
   require(!scripted.linked || fake.commands.empty(), "no copy writes through a link");
   require(!scripted.open || fake.commands.empty(), "no copy reads what a user could change");
   const bool levelWritten = fake.written.count("ServiceLevel") == 1;
@@ -265,7 +309,8 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
   resetFakeWindows();
   FakeWindows& fake = fakeWindows();
   script(input, fake);
-  const ScriptedFiles scripted = scriptFiles(input, fake);
+  ScriptedFiles scripted = scriptFiles(input, fake);
+  scriptSeal(input, fake, &scripted);
   const std::vector<int> commandResults = fake.commandResults;
 
   const int status = runUpdate();

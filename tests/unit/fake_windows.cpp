@@ -126,6 +126,7 @@ bool copyTree(const std::string& source, const std::string& destination) {
     if ((file.attributes & 0x6) != 0 || (existing != nullptr && existing->locked)) continue;
     FakeFile& copy = addFile(target, file.size, file.writeTime);
     copy.attributes = file.attributes;
+    copy.content = file.content;
   }
   return true;
 }
@@ -170,9 +171,9 @@ std::string descriptorOf(const FakeFile& file) {
   const std::string owner = sidBytes(file.owner);
   std::string entries;
   for (const FakeEntry& entry : file.dacl.value_or(std::vector<FakeEntry>{})) {
-    const std::string sid = sidBytes(entry.sid);
-    entries += bytesOf(entry.type, 1) + bytesOf(entry.flags, 1) + bytesOf(8 + sid.size(), 2) +
-               bytesOf(entry.mask, 4) + sid;
+    const std::string sid = sidBytes(entry.sid), data(entry.applicationData, '\0');
+    entries += bytesOf(entry.type, 1) + bytesOf(entry.flags, 1) +
+               bytesOf(8 + sid.size() + data.size(), 2) + bytesOf(entry.mask, 4) + sid + data;
   }
   const std::string header = bytesOf(1, 2) + bytesOf(0x8004, 2) + bytesOf(20, 4) + bytesOf(0, 8) +
                              bytesOf(file.dacl ? 20 + owner.size() : 0, 4) + owner;
@@ -211,6 +212,43 @@ FakeFile& addFile(const std::string& path, unsigned long long size, unsigned lon
 FakeFile* findFile(const std::string& path) {
   const auto file = fake.files.find(upper(absolute(path)));
   return file == fake.files.end() ? nullptr : &file->second;
+}
+
+std::string fakeDigest(const std::string& data) {
+  std::string digest;
+  for (std::uint64_t seed = 1; seed <= 4; ++seed) {
+    std::uint64_t hash = 14695981039346656037ULL ^ seed;
+    for (const char c : data) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+    digest += bytesOf(hash, 8);
+  }
+  return digest;
+}
+
+std::string releasedList() {
+  const std::string root = upper(fake.currentDirectory) + "\\";
+  std::map<std::string, std::string> lines;  // by the path in upper case, as the script sorts
+  for (const auto& [key, file] : fake.files) {
+    const std::string relative = key.substr(std::min(key.size(), root.size()));
+    if (key.rfind(root, 0) != 0 || file.isFolder || relative.find('\\') == std::string::npos) {
+      continue;
+    }
+    std::string hex;
+    for (const char byte : fakeDigest(file.content)) {
+      char pair[3];
+      std::snprintf(pair, sizeof pair, "%02x", static_cast<unsigned char>(byte));
+      hex += pair;
+    }
+    lines[relative] = hex + "  " + file.path.substr(root.size()) + "\r\n";
+  }
+  std::string list;
+  for (const auto& [path, line] : lines) list += line;
+  return list;
+}
+
+void sealDistribution() {
+  const std::string list = releasedList();
+  addFile("Mendrel2.sha256", list.size()).content = list;
+  fake.seal = fakeDigest(list);
 }
 
 void addInstallation(const std::string& installDir, const std::string& compilerDir,
@@ -349,14 +387,57 @@ long createProcessMutex(const char* name, bool inheritable) {
   return fake.mutexResult;
 }
 
-bool endStartedProgramsWithProcess() {
+unsigned long endStartedProgramsWithProcess() {
   fake.calls.push_back("job");
-  return fake.jobJoined;
+  return fake.jobError;
 }
 
 bool programPath(char* buffer, unsigned long size) {
   std::snprintf(buffer, size, "%s", fake.programPath.c_str());
   return fake.programPath.size() < size;
+}
+
+FileRead readFile(const char* path, unsigned char* descriptor, unsigned long size,
+                  unsigned long* length, DigesterHandle digester, unsigned char* digest,
+                  bool* otherStream) {
+  const FakeFile* file = findFile(path);
+  if (file == nullptr || (digester != nullptr && file->dataLocked)) return FileRead::NOT_OPENED;
+  if (descriptor != nullptr && !fileSecurity(path, descriptor, size, length)) {
+    return FileRead::SECURITY_UNREADABLE;
+  }
+  if (digester != nullptr) {
+    std::memcpy(digest, fakeDigest(file->content).data(), 32);
+    *otherStream = file->otherStream;
+  }
+  return FileRead::READ;
+}
+
+bool readWholeFile(const char* path, unsigned char* buffer, unsigned long size,
+                   unsigned long* length) {
+  const FakeFile* file = findFile(path);
+  if (file == nullptr || file->isFolder || file->dataLocked) return false;
+  *length = static_cast<unsigned long>(std::min<std::size_t>(size, file->content.size()));
+  std::memcpy(buffer, file->content.data(), *length);
+  return true;
+}
+
+bool openDigester(DigesterHandle* digester) {
+  *digester = reinterpret_cast<DigesterHandle>(&fake);
+  return fake.sha256;
+}
+
+void closeDigester(DigesterHandle) {}
+
+bool digestOf(DigesterHandle, const unsigned char* data, unsigned long length,
+              unsigned char* digest) {
+  const std::string bytes(reinterpret_cast<const char*>(data), length);
+  std::memcpy(digest, fakeDigest(bytes).data(), 32);
+  return true;
+}
+
+bool releaseSeal(unsigned char* digest) {
+  std::memcpy(digest, fake.seal.data(), std::min<std::size_t>(fake.seal.size(), 32));
+  return !fake.seal.empty();
 }
 
 bool processUser(unsigned char* sid, unsigned long size) {
@@ -371,11 +452,13 @@ bool volumeFlags(const char*, unsigned long* flags) {
 }
 
 // The descriptor, with bytes after it scribbled over.
-bool fileSecurity(const char* path, unsigned char* descriptor, unsigned long size) {
+bool fileSecurity(const char* path, unsigned char* descriptor, unsigned long size,
+                  unsigned long* length) {
   const FakeFile* file = findFile(path);
   if (file == nullptr || file->securityUnreadable) return false;
   const std::string bytes = file->descriptor.value_or(descriptorOf(*file)).substr(0, size);
   std::memcpy(descriptor, bytes.data(), bytes.size());
+  *length = static_cast<unsigned long>(bytes.size());
   std::memset(descriptor + bytes.size(), SCRIBBLE, std::min<std::size_t>(size - bytes.size(), 256));
   return true;
 }

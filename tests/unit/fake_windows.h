@@ -21,8 +21,9 @@ struct FakeBox {
 struct FakeEntry {
   std::string sid;
   unsigned long mask;
-  unsigned char type = 0;   // ACCESS_ALLOWED_ACE_TYPE
-  unsigned char flags = 0;  // 0x8: inherit-only
+  unsigned char type = 0;           // ACCESS_ALLOWED_ACE_TYPE
+  unsigned char flags = 0;          // 0x8: inherit-only
+  std::size_t applicationData = 0;  // zero bytes after the SID, as a callback entry may carry
 };
 
 // A file or folder of the fake's file system.
@@ -42,6 +43,9 @@ struct FakeFile {
       std::vector<FakeEntry>{{"S-1-5-32-544", 0x1F01FF}, {"S-1-5-32-545", 0x1200A9}};
   bool securityUnreadable = false;
   std::optional<std::string> descriptor;  // bytes handed over instead of owner and DACL
+  std::string content;                    // a file's bytes, which give its digest; copied with it
+  bool dataLocked = false;   // held open without read sharing, or blocked by an antivirus
+  bool otherStream = false;  // a named data stream beside its own
 };
 
 // A program that the update started, with PATH and PATHEXT as it got them.
@@ -83,11 +87,13 @@ struct FakeWindows {
   std::string programPath = "C:\\dist\\setup.exe";  // made by registerProduct
   std::string user = "S-1-5-21-1-2-3-1001";         // the account that runs setup.exe
   unsigned long volumeFlags = 0x8;                  // FILE_PERSISTENT_ACLS
-  bool jobJoined = true;                            // what joining a job gives
-  bool mutexInheritable = false;                    // how the run's mutex was made
-  std::optional<std::string> copySwitches;          // COPYCMD
-  std::string standardError;                        // what the update wrote there
-  std::function<void(FakeWindows&)> afterCopies;    // runs after the third command
+  std::string seal;            // the 32 bytes that a sealed build carries; empty: an unsealed build
+  bool sha256 = true;          // false: Windows cannot compute SHA-256 (XP before SP3)
+  unsigned long jobError = 0;  // what joining a job gives
+  bool mutexInheritable = false;                  // how the run's mutex was made
+  std::optional<std::string> copySwitches;        // COPYCMD
+  std::string standardError;                      // what the update wrote there
+  std::function<void(FakeWindows&)> afterCopies;  // runs after the third command
 
   // What the update did, in order: "open <path> <access>", "query <name> <size>",
   // "close <handle>", "box <type>", "getenv <name>", "putenv <name>=<value>",
@@ -118,6 +124,18 @@ void registerProduct(const std::string& installDir, const std::string& installed
 // with every folder above it; a relative path is below currentDirectory.
 FakeFile& addFile(const std::string& path, unsigned long long size = 1,
                   unsigned long long time = 1);
+
+// The fake's SHA-256: 32 bytes that differ for different data.
+std::string fakeDigest(const std::string& data);
+
+// The list of released files that the release script would write for the
+// distribution in the current directory: a line for every file below its folders.
+std::string releasedList();
+
+// Seals the distribution in the current directory as the release script does:
+// writes Mendrel2.sha256 for every file below its folders, and gives setup.exe
+// that list's digest to carry.
+void sealDistribution();
 
 // The entry at path, or null.
 FakeFile* findFile(const std::string& path);

@@ -288,11 +288,13 @@ TEST(PayloadChecks, WhatWouldStopTheUpdateHalfwayIsRefusedBeforeTheFirstCopy) {
        1,
        expected::percentSigns("C:\\L%CD%x\\")},
       {"no system folder", noSystemFolder, {}, 1, expected::NO_SYSTEM_FOLDER},
-      {"no job can be joined: the copies run",
-       [](FakeWindows& f) { f.jobJoined = false; },
-       {},
-       0,
-       ""},
+      {"no job can be joined: the copies run, and standard error says so",
+       [](FakeWindows& f) { f.jobError = 5; },
+       [](FakeWindows& f) {
+         EXPECT_EQ(f.standardError, expected::noJob(5) + "\r\n");
+         f.standardError.clear();
+       },
+       0, ""},
       {"planted xcopy.bat", add("xcopy.bat"), {}, 1, bat},
       {"XCOPY.ps1, which the copies' PATHEXT leaves out", both(ps1, add("XCOPY.ps1")), {}, 0, ""},
       {"xcopy.bat, which the user's PATHEXT leaves out",
@@ -588,7 +590,7 @@ TEST(PayloadChecks, NoCopyWritesThroughALink) {
 // have changed: the distribution's root, setup.exe, every item of the three trees.
 TEST(PayloadChecks, OnlyWhatNoUserCouldChangeIsInstalled) {
   const string tool = "Common\\bin\\deep\\tool.exe", all = "S-1-1-0", users = "S-1-5-32-545";
-  const string domain = "S-1-5-21-1-2-3-", language = "EN\\language.dat";
+  const string domain = "S-1-5-21-1-2-3-", language = "EN\\language.dat", admins = "S-1-5-32-544";
   const auto allow = [](const string& path, FakeEntry entry) {
     return [=](FakeWindows&) {
       (findFile(path) ? *findFile(path) : addFile(path)).dacl->push_back(entry);
@@ -597,62 +599,228 @@ TEST(PayloadChecks, OnlyWhatNoUserCouldChangeIsInstalled) {
   const auto on = [](const string& path, std::function<void(FakeFile&)> change) {
     return [=](FakeWindows&) { change(*findFile(path)); };
   };
-  const auto volume = [](unsigned long flags, bool readable) {
+  const auto volume = [](unsigned long flags, bool readable, string folder = "C:\\dist") {
     return [=](FakeWindows& f) {
+      if (folder != f.currentDirectory) {
+        f.currentDirectory = folder;
+        addInstallation("C:\\Lumeric\\", "MS60", "EN");
+      }
       f.volumeFlags = flags;
       for (auto& [key, file] : f.files) file.securityUnreadable = !readable;
     };
   };
-  const auto open = [](const string& path) { return expected::openToUsers("C:\\dist\\" + path); };
+  const auto open = [](const string& path, const string& reason) {
+    return expected::openToUsers("C:\\dist\\" + path, reason);
+  };
+  const auto writes = [](const string& sid) { return "its permissions let " + sid + " change it"; };
+  const string unreadable = "its permissions cannot be read";
   const Change hidden =
       both(allow(tool, {users, 0x100}), on(tool, [](FakeFile& f) { f.attributes = 0x2; }));
   const Change nullDacl = on("EN\\language.dat", [](FakeFile& f) { f.dacl.reset(); });
-  const Change unreadable = on("Common", [](FakeFile& f) { f.securityUnreadable = true; });
-  // A descriptor of the whole buffer's size whose owner of count sub-authorities is at offset.
-  const auto ownerAt = [=](std::size_t offset, char count) {
-    string bytes(DESCRIPTOR_SIZE, '\0');
-    bytes[0] = 1, bytes[3] = '\x80', bytes[offset] = 1;
+  const Change noDescriptor = on("Common", [](FakeFile& f) { f.securityUnreadable = true; });
+  // A descriptor of length bytes whose owner of count sub-authorities is at offset.
+  const auto ownerAt = [=](std::size_t length, std::size_t offset, char count) {
+    string bytes(length, '\0');
+    bytes[0] = 1, bytes[3] = '\x80';
     for (int i = 0; i < 4; ++i) bytes[4 + i] = static_cast<char>(offset >> 8 * i);
-    if (offset + 1 < bytes.size()) bytes[offset + 1] = count;
+    if (offset + 1 < length) bytes[offset] = 1, bytes[offset + 1] = count;
     return on("EN\\language.dat", [=](FakeFile& f) { f.descriptor = bytes; });
   };
   const auto owner = [=](string sid) {
     return on("C:\\dist", [=](FakeFile& f) { f.owner = sid; });
   };
+  // What a new folder under %ProgramFiles% and its files inherit.
+  const Change programFiles = [=](FakeWindows& f) {
+    for (auto& [key, file] : f.files) {
+      file.dacl = {
+          {"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", 0x1F01FF, 0, 0x10},
+          {"S-1-5-18", 0x1301BF, 0, 0x10},
+          {admins, 0x1301BF, 0, 0x10},
+          {"S-1-3-0", 0x10000000, 0, 0x1B},
+          {users, 0x1200A9, 0, 0x10},
+          {"S-1-15-2-1", 0x1200A9, 0, 0x10}};
+    }
+  };
+  const string fifteen = domain + "4-5-6-7-8-9-10-11-12-13-1002";
   runTreeRows({
-      {"Everyone may write a file deep in Common", allow(tool, {all, 0x1301FF}), {}, 1, open(tool)},
+      {"Everyone may write a file deep in Common",
+       allow(tool, {all, 0x1301FF}),
+       {},
+       1,
+       open(tool, writes(all))},
       {"Authenticated Users may modify the root",
        allow("", {"S-1-5-11", 0x1301BF}),
        {},
        1,
-       open("")},
-      {"Users may add files to a folder", allow("MS60\\", {users, 0x2}), {}, 1, open("MS60")},
+       open("", writes("S-1-5-11"))},
+      {"Users may add files to a folder",
+       allow("MS60\\", {users, 0x2}),
+       {},
+       1,
+       open("MS60", writes(users))},
       {"...inherited only by what is made in it", allow("MS60\\", {users, 0x6, 0, 0xB}), {}, 0, ""},
       {"Everyone may read and run", allow(tool, {all, 0x1200A9}), {}, 0, ""},
-      {"Domain Users may write", allow("EN\\", {domain + "513", 0x40000000}), {}, 1, open("EN")},
-      {"a hidden file", hidden, {}, 1, open(tool)},
-      {"setup.exe itself", allow("setup.exe", {"S-1-5-4", 0x10000}), {}, 1, open("setup.exe")},
-      {"a NULL DACL", nullDacl, {}, 1, open(language)},
-      {"a descriptor that cannot be read", unreadable, {}, 1, open("Common")},
-      {"owned by a user", owner(domain + "1002"), {}, 1, open("")},
-      {"owned by the account running setup.exe", owner(domain + "1001"), {}, 0, ""},
-      {"an object entry", allow(tool, {"S-1-5-32-544", 0x1F01FF, 5}), {}, 1, open(tool)},
+      {"a user's own account may do anything",
+       allow(tool, {domain + "1002", 0x1F01FF}),
+       {},
+       1,
+       open(tool, writes(domain + "1002"))},
+      {"a domain group may modify",
+       allow("EN\\", {domain + "1105", 0x1301BF}),
+       {},
+       1,
+       open("EN", writes(domain + "1105"))},
+      {"IIS_IUSRS may write",
+       allow(language, {"S-1-5-32-568", 0x2}),
+       {},
+       1,
+       open(language, writes("S-1-5-32-568"))},
+      {"an Entra ID group may write",
+       allow(language, {"S-1-12-1-1-2-3-4", 0x40000000}),
+       {},
+       1,
+       open(language, writes("S-1-12-1-1-2-3-4"))},
       {"an account of 15 numbers may write",
-       allow(tool, {domain + "4-5-6-7-8-9-10-11-12-13-1002", 0x2}),
+       allow(tool, {fifteen, 0x2}),
+       {},
+       1,
+       open(tool, writes(fifteen))},
+      {"a SID of another shape ending in 512",
+       allow(tool, {"S-1-5-21-1-2-512", 0x2}),
+       {},
+       1,
+       open(tool, writes("S-1-5-21-1-2-512"))},
+      {"%ProgramFiles%'s inherited entries", programFiles, {}, 0, ""},
+      {"CREATOR OWNER may do anything", allow(tool, {"S-1-3-0", 0x1F01FF}), {}, 0, ""},
+      {"OWNER RIGHTS may write", allow(tool, {"S-1-3-4", 0x2}), {}, 0, ""},
+      {"an entry of 300 bytes before one that refuses",
+       both(allow(tool, {admins, 0x1F01FF, 9, 0, 292}), allow(tool, {all, 0x2})),
+       {},
+       1,
+       open(tool, writes(all))},
+      {"a hidden file", hidden, {}, 1, open(tool, writes(users))},
+      {"setup.exe itself",
+       allow("setup.exe", {"S-1-5-4", 0x10000}),
+       {},
+       1,
+       open("setup.exe", writes("S-1-5-4"))},
+      {"a NULL DACL", nullDacl, {}, 1, open(language, writes(all))},
+      {"a descriptor that cannot be read", noDescriptor, {}, 1, open("Common", unreadable)},
+      {"an object entry", allow(tool, {admins, 0x1F01FF, 5}), {}, 1, open(tool, unreadable)},
+      {"owned by a user",
+       owner(domain + "1002"),
+       {},
+       1,
+       open("", "its owner is " + domain + "1002")},
+      {"owned by the account running setup.exe", owner(domain + "1001"), {}, 0, ""},
+      {"owned by the domain's Administrator", owner(domain + "500"), {}, 0, ""},
+      {"owned by Domain Admins", owner(domain + "512"), {}, 0, ""},
+      {"another compiler's folder is not read", allow("BCC\\", {all, 0x1F01FF}), {}, 0, ""},
+      {"no owner", ownerAt(40, 0, 0), {}, 1, open(language, unreadable)},
+      {"an owner past the descriptor's end", ownerAt(40, 36, 0), {}, 1, open(language, unreadable)},
+      {"an owner's numbers past its end", ownerAt(40, 24, 3), {}, 1, open(language, unreadable)},
+      {"a volume without permissions",
+       volume(0x2, true),
+       {},
+       1,
+       open("", "its volume keeps no permissions")},
+      {"a read-only volume tells nothing", volume(0x80000, false), {}, 0, ""},
+      {"...but a source too long to read is still refused",
+       volume(0x80000, false, "C:\\" + string(245, 'd')),
+       {},
+       1,
+       expected::sourceTooLong("C:\\" + string(245, 'd') + "\\Common")},
+  });
+}
+
+// A sealed setup.exe installs only the bytes that its list of released files names.
+TEST(PayloadChecks, SealedReleaseInstallsOnlyTheReleasedBytes) {
+  const string dist = "C:\\dist\\", dat = "Common\\common.dat", list = dist + "Mendrel2.sha256";
+  const auto sealed = [](Change change) {
+    return [=](FakeWindows& f) {
+      addFile("BCC\\compiler.dat");  // another compiler's, which the copies do not read
+      sealDistribution();
+      change(f);
+    };
+  };
+  const auto on = [](const string& path, std::function<void(FakeFile&)> change) {
+    return [=](FakeWindows&) { change(*findFile(path)); };
+  };
+  const auto listed = [](std::function<void(string&)> change) {
+    return [=](FakeWindows& f) {
+      string& content = findFile("Mendrel2.sha256")->content;
+      change(content);
+      f.seal = fakeDigest(content);
+    };
+  };
+  const auto lineFeeds = [](FakeFile& f) {
+    f.content.erase(std::remove(f.content.begin(), f.content.end(), '\r'), f.content.end());
+  };
+  const auto changed = [](FakeFile& f) { f.content = "changed"; };
+  const Change link = [](FakeWindows&) {
+    FakeFile& folder = addFile("EN\\help\\");
+    folder.attributes = 0x400, folder.reparseTag = 0xA000000C;
+  };
+  runTreeRows({
+      {"the released files", sealed(NOTHING), {}, 0, ""},
+      {"a list whose line ends became LF", sealed(on("Mendrel2.sha256", lineFeeds)), {}, 0, ""},
+      {"a name that differs in case",
+       sealed(on(dat, [=](FakeFile& f) { f.path = dist + "Common\\COMMON.DAT"; })),
        {},
        0,
        ""},
-      {"owned by the domain's Administrator", owner(domain + "500"), {}, 0, ""},
-      {"another compiler's folder is not read", allow("BCC\\", {all, 0x1F01FF}), {}, 0, ""},
-      {"an owner past the descriptor's end",
-       ownerAt(DESCRIPTOR_SIZE - 1, 0),
+      {"another compiler's file changed", sealed(on("BCC\\compiler.dat", changed)), {}, 0, ""},
+      {"a changed file", sealed(on(dat, changed)), {}, 1, expected::seal("changed", dist + dat)},
+      {"...on a read-only volume",
+       sealed(both(on(dat, changed), [](FakeWindows& f) { f.volumeFlags = 0x80000; })),
        {},
        1,
-       open(language)},
-      {"an owner's numbers past its end", ownerAt(DESCRIPTOR_SIZE - 8, 15), {}, 1, open(language)},
-      {"a SID of another shape ending in 513", allow(tool, {"S-1-5-21-1-2-513", 0x2}), {}, 0, ""},
-      {"a volume without permissions", volume(0x2, true), {}, 1, open("")},
-      {"a read-only volume tells nothing", volume(0x80000, false), {}, 0, ""},
+       expected::seal("changed", dist + dat)},
+      {"a missing file",
+       sealed([](FakeWindows& f) { f.files.erase("C:\\DIST\\EN\\LANGUAGE.DAT"); }),
+       {},
+       1,
+       expected::seal("missing", dist + "EN\\language.dat")},
+      {"a listed file that is hidden",
+       sealed(on(dat, [](FakeFile& f) { f.attributes = 0x2; })),
+       {},
+       1,
+       expected::seal("missing", dist + dat)},
+      {"an extra file",
+       sealed([](FakeWindows&) { addFile("MS60\\extra.dll"); }),
+       {},
+       1,
+       expected::seal("extra", dist + "MS60\\extra.dll")},
+      {"a stream beside a file's bytes",
+       sealed(on(dat, [](FakeFile& f) { f.otherStream = true; })),
+       {},
+       1,
+       expected::seal("extra", dist + dat)},
+      {"a file held without read sharing",
+       sealed(on(dat, [](FakeFile& f) { f.dataLocked = true; })),
+       {},
+       1,
+       expected::seal("unreadable", dist + dat)},
+      {"a link in a tree", sealed(link), {}, 1, expected::seal("link", dist + "EN\\help")},
+      {"a list whose digest differs",
+       sealed(on("Mendrel2.sha256", [](FakeFile& f) { f.content += "0"; })),
+       {},
+       1,
+       expected::seal("list", list)},
+      {"a line that does not parse",
+       sealed(listed([](string& c) { c[0] = 'A'; })),
+       {},
+       1,
+       expected::seal("list", list)},
+      {"no list",
+       sealed([](FakeWindows& f) { f.files.erase("C:\\DIST\\MENDREL2.SHA256"); }),
+       {},
+       1,
+       expected::seal("list", list)},
+      {"no SHA-256", sealed([](FakeWindows& f) { f.sha256 = false; }), {}, 1, expected::NO_SHA256},
+      {"a difference after the copies", sealed(NOTHING),
+       [](FakeWindows&) { findFile("C:\\Lumeric\\language.dat")->content = "x"; }, 2,
+       expected::seal("installed", "C:\\Lumeric\\language.dat")},
   });
 }
 

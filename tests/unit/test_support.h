@@ -114,12 +114,18 @@ inline std::string fileAndFolder(const std::string& path) {
          "\". Check that the distribution is complete and unchanged, then start setup.exe again." +
          CANNOT_CONTINUE;
 }
-inline std::string openToUsers(const std::string& path) {
+inline std::string openToUsers(const std::string& path, const std::string& reason) {
   return "Users who are not administrators can change \"" + path +
-         "\" in the Mendrel2 distribution, so setup.exe could install files that no "
+         "\" in the Mendrel2 distribution (" + reason +
+         "), so setup.exe could install files that no "
          "administrator put there. Copy the distribution into a new folder that only "
          "administrators can change, then start setup.exe from there." +
          CANNOT_CONTINUE;
+}
+inline std::string noJob(unsigned long error) {
+  return "Windows did not let setup.exe run its copies in a job (error " + std::to_string(error) +
+         "), so a copy may go on after setup.exe has been ended. If setup.exe is ended before it "
+         "finishes, wait until no xcopy.exe is running before you start setup.exe again.";
 }
 inline const std::string ANOTHER_RUN =
     "Another Mendrel2 installation is running on this computer. Wait until it has ended, then "
@@ -154,6 +160,48 @@ inline std::string link(const std::string& path) {
          "again." +
          CANNOT_CONTINUE;
 }
+// The texts of a sealed release, each of its kind: "list", "changed", "missing", "extra",
+// "link", "unreadable" or "installed", naming path.
+inline std::string seal(const std::string& kind, const std::string& path) {
+  const std::string file = "The file \"" + path + "\"", in = " in the Mendrel2 distribution",
+                    fresh =
+                        " Replace the distribution with a fresh copy of the release, then "
+                        "start setup.exe again." +
+                        CANNOT_CONTINUE;
+  if (kind == "list") {
+    return file +
+           ", which lists the released Mendrel2 files, is missing or is not the one released "
+           "with this setup.exe." +
+           fresh;
+  }
+  if (kind == "changed") return file + in + " differs from the released one." + fresh;
+  if (kind == "missing") return file + " of the released Mendrel2 distribution is missing." + fresh;
+  if (kind == "extra") {
+    return file + in +
+           " was not released with it. Delete it, or replace the distribution with a fresh copy "
+           "of the release, then start setup.exe again." +
+           CANNOT_CONTINUE;
+  }
+  if (kind == "link") {
+    return "The Mendrel2 distribution holds a link at \"" + path +
+           "\": a symbolic link, junction or mount point, through which the copies would read "
+           "files from elsewhere." +
+           fresh;
+  }
+  if (kind == "unreadable") {
+    return file + in +
+           " cannot be read. Check that no other program holds it open and that no antivirus has "
+           "blocked it, then start setup.exe again." +
+           CANNOT_CONTINUE;
+  }
+  return "The Mendrel2 file \"" + path +
+         "\" in the installation differs from the released one.\n\nThe Service Level has not "
+         "been changed. Mendrel2 installation did not complete.";
+}
+inline const std::string NO_SHA256 =
+    "Windows cannot compute the SHA-256 digests with which setup.exe checks the Mendrel2 files. "
+    "Install Windows XP Service Pack 3 or later, then start setup.exe again." +
+    CANNOT_CONTINUE;
 inline const std::string NO_SYSTEM_FOLDER =
     "Windows did not tell setup.exe where its system folder is, so the copies cannot start. "
     "Restart the computer, then start setup.exe again." +

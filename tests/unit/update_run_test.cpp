@@ -41,13 +41,10 @@ TEST_F(UpdateRunTest, CompleteRunCallsThePlatformInOrder) {
         "facts Common",
         "facts MS60",
         "facts EN",
-        "find Common\\*",  // who may change the distribution, before the installation
+        "find Common\\*",  // one walk of the trees, judged before the installation
         "find MS60\\*",
         "find EN\\*",
         "facts C:\\Lumeric\\",
-        "find Common\\*",
-        "find MS60\\*",
-        "find EN\\*",
         "find C:\\Lumeric\\*",
         "job",
         run + R"(xcopy /E /I Common "C:\Lumeric\")",
