@@ -130,11 +130,11 @@ struct SealList {
 
   [[nodiscard]] bool inOrder() const {
     for (std::size_t i = 1; i < count; ++i) {
-      ComposedText key;
+      unsigned char key[COMPOSED_SIZE];
       std::size_t length = 0;
       for (const unsigned char* c = path(i); *c != '\r'; ++c) key[length++] = upperAscii(*c);
       key[length] = '\0';
-      if (comparePath(path(i - 1), reinterpret_cast<const unsigned char*>(key)) >= 0) return false;
+      if (comparePath(path(i - 1), key) >= 0) return false;
     }
     return true;
   }
