@@ -614,6 +614,7 @@ TEST(PayloadChecks, OnlyWhatNoUserCouldChangeIsInstalled) {
   };
   const auto writes = [](const string& sid) { return "its permissions let " + sid + " change it"; };
   const string unreadable = "its permissions cannot be read";
+  const string noPermissions = "its volume keeps no permissions";
   const Change hidden =
       both(allow(tool, {users, 0x100}), on(tool, [](FakeFile& f) { f.attributes = 0x2; }));
   const Change nullDacl = on("EN\\language.dat", [](FakeFile& f) { f.dacl.reset(); });
@@ -641,69 +642,33 @@ TEST(PayloadChecks, OnlyWhatNoUserCouldChangeIsInstalled) {
           {"S-1-15-2-1", 0x1200A9, 0, 0x10}};
     }
   };
-  const string fifteen = domain + "4-5-6-7-8-9-10-11-12-13-1002";
+  const string fifteen = domain + "4-5-6-7-8-9-10-11-12-13-1002", deep = "C:\\" + string(245, 'd');
+  // A row where an entry for sid of mask on the item at path refuses it, naming sid.
+  const auto writer = [&](const char* name, const string& path, const string& sid,
+                          unsigned long mask) {
+    const string item =
+        path.empty() || path.back() != '\\' ? path : path.substr(0, path.size() - 1);
+    return TreeRow{name, allow(path, {sid, mask}), {}, 1, open(item, writes(sid))};
+  };
+  const Change longEntry = both(allow(tool, {admins, 0x1F01FF, 9, 0, 292}), allow(tool, {all, 2}));
   runTreeRows({
-      {"Everyone may write a file deep in Common",
-       allow(tool, {all, 0x1301FF}),
-       {},
-       1,
-       open(tool, writes(all))},
-      {"Authenticated Users may modify the root",
-       allow("", {"S-1-5-11", 0x1301BF}),
-       {},
-       1,
-       open("", writes("S-1-5-11"))},
-      {"Users may add files to a folder",
-       allow("MS60\\", {users, 0x2}),
-       {},
-       1,
-       open("MS60", writes(users))},
+      writer("Everyone may write a file deep in Common", tool, all, 0x1301FF),
+      writer("Authenticated Users may modify the root", "", "S-1-5-11", 0x1301BF),
+      writer("Users may add files to a folder", "MS60\\", users, 0x2),
       {"...inherited only by what is made in it", allow("MS60\\", {users, 0x6, 0, 0xB}), {}, 0, ""},
       {"Everyone may read and run", allow(tool, {all, 0x1200A9}), {}, 0, ""},
-      {"a user's own account may do anything",
-       allow(tool, {domain + "1002", 0x1F01FF}),
-       {},
-       1,
-       open(tool, writes(domain + "1002"))},
-      {"a domain group may modify",
-       allow("EN\\", {domain + "1105", 0x1301BF}),
-       {},
-       1,
-       open("EN", writes(domain + "1105"))},
-      {"IIS_IUSRS may write",
-       allow(language, {"S-1-5-32-568", 0x2}),
-       {},
-       1,
-       open(language, writes("S-1-5-32-568"))},
-      {"an Entra ID group may write",
-       allow(language, {"S-1-12-1-1-2-3-4", 0x40000000}),
-       {},
-       1,
-       open(language, writes("S-1-12-1-1-2-3-4"))},
-      {"an account of 15 numbers may write",
-       allow(tool, {fifteen, 0x2}),
-       {},
-       1,
-       open(tool, writes(fifteen))},
-      {"a SID of another shape ending in 512",
-       allow(tool, {"S-1-5-21-1-2-512", 0x2}),
-       {},
-       1,
-       open(tool, writes("S-1-5-21-1-2-512"))},
+      writer("a user's own account may do anything", tool, domain + "1002", 0x1F01FF),
+      writer("a domain group may modify", "EN\\", domain + "1105", 0x1301BF),
+      writer("IIS_IUSRS may write", language, "S-1-5-32-568", 0x2),
+      writer("an Entra ID group may write", language, "S-1-12-1-1-2-3-4", 0x40000000),
+      writer("an account of 15 numbers may write", tool, fifteen, 0x2),
+      writer("a SID of another shape ending in 512", tool, "S-1-5-21-1-2-512", 0x2),
+      writer("setup.exe itself", "setup.exe", "S-1-5-4", 0x10000),
       {"%ProgramFiles%'s inherited entries", programFiles, {}, 0, ""},
       {"CREATOR OWNER may do anything", allow(tool, {"S-1-3-0", 0x1F01FF}), {}, 0, ""},
       {"OWNER RIGHTS may write", allow(tool, {"S-1-3-4", 0x2}), {}, 0, ""},
-      {"an entry of 300 bytes before one that refuses",
-       both(allow(tool, {admins, 0x1F01FF, 9, 0, 292}), allow(tool, {all, 0x2})),
-       {},
-       1,
-       open(tool, writes(all))},
+      {"an entry of 300 bytes before one that refuses", longEntry, {}, 1, open(tool, writes(all))},
       {"a hidden file", hidden, {}, 1, open(tool, writes(users))},
-      {"setup.exe itself",
-       allow("setup.exe", {"S-1-5-4", 0x10000}),
-       {},
-       1,
-       open("setup.exe", writes("S-1-5-4"))},
       {"a NULL DACL", nullDacl, {}, 1, open(language, writes(all))},
       {"a descriptor that cannot be read", noDescriptor, {}, 1, open("Common", unreadable)},
       {"an object entry", allow(tool, {admins, 0x1F01FF, 5}), {}, 1, open(tool, unreadable)},
@@ -719,23 +684,19 @@ TEST(PayloadChecks, OnlyWhatNoUserCouldChangeIsInstalled) {
       {"no owner", ownerAt(40, 0, 0), {}, 1, open(language, unreadable)},
       {"an owner past the descriptor's end", ownerAt(40, 36, 0), {}, 1, open(language, unreadable)},
       {"an owner's numbers past its end", ownerAt(40, 24, 3), {}, 1, open(language, unreadable)},
-      {"a volume without permissions",
-       volume(0x2, true),
-       {},
-       1,
-       open("", "its volume keeps no permissions")},
+      {"a volume without permissions", volume(0x2, true), {}, 1, open("", noPermissions)},
       {"a read-only volume tells nothing", volume(0x80000, false), {}, 0, ""},
       {"...but a source too long to read is still refused",
-       volume(0x80000, false, "C:\\" + string(245, 'd')),
+       volume(0x80000, false, deep),
        {},
        1,
-       expected::sourceTooLong("C:\\" + string(245, 'd') + "\\Common")},
+       expected::sourceTooLong(deep + "\\Common")},
   });
 }
 
 // A sealed setup.exe installs only the bytes that its list of released files names.
 TEST(PayloadChecks, SealedReleaseInstallsOnlyTheReleasedBytes) {
-  const string dist = "C:\\dist\\", dat = "Common\\common.dat", list = dist + "Mendrel2.sha256";
+  const string dat = "Common\\common.dat", list = "Mendrel2.sha256";
   const auto sealed = [](Change change) {
     return [=](FakeWindows& f) {
       addFile("BCC\\compiler.dat");  // another compiler's, which the copies do not read
@@ -743,84 +704,57 @@ TEST(PayloadChecks, SealedReleaseInstallsOnlyTheReleasedBytes) {
       change(f);
     };
   };
-  const auto on = [](const string& path, std::function<void(FakeFile&)> change) {
-    return [=](FakeWindows&) { change(*findFile(path)); };
+  const auto on = [&](const string& path, std::function<void(FakeFile&)> change) {
+    return sealed([=](FakeWindows&) { change(*findFile(path)); });
   };
-  const auto listed = [](std::function<void(string&)> change) {
-    return [=](FakeWindows& f) {
-      string& content = findFile("Mendrel2.sha256")->content;
-      change(content);
-      f.seal = fakeDigest(content);
-    };
+  const auto gone = [&](const string& key) {
+    return sealed([=](FakeWindows& f) { f.files.erase("C:\\DIST\\" + key); });
   };
+  const auto seal = [](const string& kind, const string& path) {
+    return expected::seal(kind, "C:\\dist\\" + path);
+  };
+  const auto changed = [](FakeFile& f) { f.content = "changed"; };
   const auto lineFeeds = [](FakeFile& f) {
     f.content.erase(std::remove(f.content.begin(), f.content.end(), '\r'), f.content.end());
   };
-  const auto changed = [](FakeFile& f) { f.content = "changed"; };
-  const Change link = [](FakeWindows&) {
+  const Change readOnly = both(on(dat, changed), [](FakeWindows& f) { f.volumeFlags = 0x80000; });
+  const Change unparsed = sealed([](FakeWindows& f) {
+    string& content = findFile("Mendrel2.sha256")->content;
+    content[0] = 'A';  // no lower-case hex digit
+    f.seal = fakeDigest(content);
+  });
+  const Change link = sealed([](FakeWindows&) {
     FakeFile& folder = addFile("EN\\help\\");
     folder.attributes = 0x400, folder.reparseTag = 0xA000000C;
+  });
+  const Change installedOther = [](FakeWindows&) {
+    findFile("C:\\Lumeric\\common.dat")->content = "x";
   };
+  const Change upper = on(dat, [](FakeFile& f) { f.path = "C:\\dist\\Common\\COMMON.DAT"; });
+  const Change hidden = on(dat, [](FakeFile& f) { f.attributes = 2; });
+  const Change extra = on("MS60", [](FakeFile&) { addFile("MS60\\x.dll"); });
+  const Change stream = on(dat, [](FakeFile& f) { f.otherStream = true; });
+  const Change held = on(dat, [](FakeFile& f) { f.dataLocked = true; });
+  const Change longer = on(list, [](FakeFile& f) { f.content += "0"; });
   runTreeRows({
       {"the released files", sealed(NOTHING), {}, 0, ""},
-      {"a list whose line ends became LF", sealed(on("Mendrel2.sha256", lineFeeds)), {}, 0, ""},
-      {"a name that differs in case",
-       sealed(on(dat, [=](FakeFile& f) { f.path = dist + "Common\\COMMON.DAT"; })),
-       {},
-       0,
-       ""},
-      {"another compiler's file changed", sealed(on("BCC\\compiler.dat", changed)), {}, 0, ""},
-      {"a changed file", sealed(on(dat, changed)), {}, 1, expected::seal("changed", dist + dat)},
-      {"...on a read-only volume",
-       sealed(both(on(dat, changed), [](FakeWindows& f) { f.volumeFlags = 0x80000; })),
-       {},
-       1,
-       expected::seal("changed", dist + dat)},
-      {"a missing file",
-       sealed([](FakeWindows& f) { f.files.erase("C:\\DIST\\EN\\LANGUAGE.DAT"); }),
-       {},
-       1,
-       expected::seal("missing", dist + "EN\\language.dat")},
-      {"a listed file that is hidden",
-       sealed(on(dat, [](FakeFile& f) { f.attributes = 0x2; })),
-       {},
-       1,
-       expected::seal("missing", dist + dat)},
-      {"an extra file",
-       sealed([](FakeWindows&) { addFile("MS60\\extra.dll"); }),
-       {},
-       1,
-       expected::seal("extra", dist + "MS60\\extra.dll")},
-      {"a stream beside a file's bytes",
-       sealed(on(dat, [](FakeFile& f) { f.otherStream = true; })),
-       {},
-       1,
-       expected::seal("extra", dist + dat)},
-      {"a file held without read sharing",
-       sealed(on(dat, [](FakeFile& f) { f.dataLocked = true; })),
-       {},
-       1,
-       expected::seal("unreadable", dist + dat)},
-      {"a link in a tree", sealed(link), {}, 1, expected::seal("link", dist + "EN\\help")},
-      {"a list whose digest differs",
-       sealed(on("Mendrel2.sha256", [](FakeFile& f) { f.content += "0"; })),
-       {},
-       1,
-       expected::seal("list", list)},
-      {"a line that does not parse",
-       sealed(listed([](string& c) { c[0] = 'A'; })),
-       {},
-       1,
-       expected::seal("list", list)},
-      {"no list",
-       sealed([](FakeWindows& f) { f.files.erase("C:\\DIST\\MENDREL2.SHA256"); }),
-       {},
-       1,
-       expected::seal("list", list)},
+      {"a list whose line ends became LF", on(list, lineFeeds), {}, 0, ""},
+      {"a name that differs in case", upper, {}, 0, ""},
+      {"another compiler's file changed", on("BCC\\compiler.dat", changed), {}, 0, ""},
+      {"a changed file", on(dat, changed), {}, 1, seal("changed", dat)},
+      {"...on a read-only volume", readOnly, {}, 1, seal("changed", dat)},
+      {"a missing file", gone("EN\\LANGUAGE.DAT"), {}, 1, seal("missing", "EN\\language.dat")},
+      {"a listed file that is hidden", hidden, {}, 1, seal("missing", dat)},
+      {"an extra file", extra, {}, 1, seal("extra", "MS60\\x.dll")},
+      {"a stream beside a file's bytes", stream, {}, 1, seal("extra", dat)},
+      {"a file held without read sharing", held, {}, 1, seal("unreadable", dat)},
+      {"a link in a tree", link, {}, 1, seal("link", "EN\\help")},
+      {"a list whose digest differs", longer, {}, 1, seal("list", list)},
+      {"a line that does not parse", unparsed, {}, 1, seal("list", list)},
+      {"no list", gone("MENDREL2.SHA256"), {}, 1, seal("list", list)},
       {"no SHA-256", sealed([](FakeWindows& f) { f.sha256 = false; }), {}, 1, expected::NO_SHA256},
-      {"a difference after the copies", sealed(NOTHING),
-       [](FakeWindows&) { findFile("C:\\Lumeric\\language.dat")->content = "x"; }, 2,
-       expected::seal("installed", "C:\\Lumeric\\language.dat")},
+      {"a difference after the copies", sealed(NOTHING), installedOther, 2,
+       expected::seal("installed", "C:\\Lumeric\\common.dat")},
   });
 }
 
