@@ -244,7 +244,9 @@ ReleaseSeal::~ReleaseSeal() {
 
 RunOutcome openSeal(ReleaseSeal* seal) {
   if (!platform::releaseSeal(seal->listDigest)) return GO_ON;
-  if (!platform::openDigester(&seal->digester)) return stopRun(SEAL_NO_SHA256_MESSAGE);
+  platform::DigesterHandle digester = nullptr;
+  if (!platform::openDigester(&digester)) return stopRun(SEAL_NO_SHA256_MESSAGE);
+  seal->digester = digester;
   return GO_ON;
 }
 

@@ -11,12 +11,16 @@
  *   probe unseen <milliseconds> <program>            runs program on a window station that is
  *                                                    not visible, as a service's, with the
  *                                                    probe's standard handles: status=N
+ *   probe floor <installation> <tree>...             the calls that the checks before the
+ *                                                    copies cannot do without, timed (below):
+ *                                                    folders=N files=N bytes=N replaced=N seconds=S
  *   probe, with PROBE_STATUS=N in its environment    ends with N (0x... too): a stand-in program
  *
  * Values are read and written through the ANSI calls, as setup.exe sees them.
  * Keys are below HKEY_LOCAL_MACHINE. Exit status 0, or 1 with a reason on stderr. */
 #define _WIN32_WINNT 0x0600
 #include <windows.h>
+#include <wincrypt.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -182,6 +186,111 @@ static int run_unseen(const char *milliseconds, const char *program) {
   return printf("status=%lu\n", (unsigned long)status), 0;
 }
 
+/* The floor of the checks before the copies: only the calls that no setup.exe
+ * checking what it installs can leave out, each as setup.exe makes it, so that
+ * what they cost under Wine can be told from what setup.exe adds. Each tree is
+ * SOURCE=SUBFOLDER, SOURCE a folder of the current directory and SUBFOLDER where
+ * it lands below the installation ("Common=", "MS60=MS60"). One directory read
+ * per folder; for each file, one handle that gives its owner and DACL and its
+ * SHA-256 (CryptoAPI, blocks of 64 KiB), and one open for writing of its
+ * destination where that exists (a replaced file). The time is the probe's own,
+ * from before the CryptoAPI provider is acquired to the last handle closed, so
+ * that Wine's start of a process, which the bench's differences take out of
+ * setup.exe's figures, is no part of it. */
+struct floor_walk {
+  HCRYPTPROV provider;
+  unsigned long folders, files, replaced;
+  unsigned long long bytes;
+  BYTE descriptor[20 + 68 + 65535]; /* as large as setup.exe's */
+  BYTE block[64 * 1024];
+};
+
+static int floor_file(struct floor_walk *walk, const char *source, const char *destination) {
+  HANDLE file = CreateFileA(source, FILE_READ_DATA | READ_CONTROL | FILE_READ_ATTRIBUTES,
+                            FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                            FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+  if (file == INVALID_HANDLE_VALUE) return fail(source, (LONG)GetLastError());
+  DWORD needed = 0, read = 0, size = 32;
+  BYTE digest[32];
+  HCRYPTHASH hash = 0;
+  BOOL done = GetKernelObjectSecurity(file, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                      walk->descriptor, sizeof walk->descriptor, &needed) &&
+              CryptCreateHash(walk->provider, CALG_SHA_256, 0, 0, &hash);
+  while (done && (done = ReadFile(file, walk->block, sizeof walk->block, &read, NULL)) && read != 0) {
+    done = CryptHashData(hash, walk->block, read, 0);
+    walk->bytes += read;
+  }
+  done = done && CryptGetHashParam(hash, HP_HASHVAL, digest, &size, 0);
+  if (hash != 0) CryptDestroyHash(hash);
+  CloseHandle(file);
+  if (!done) return fail(source, (LONG)GetLastError());
+  walk->files++;
+  /* As setup.exe checks that a file it would replace can be replaced. */
+  HANDLE target = CreateFileA(destination, GENERIC_WRITE | FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+  if (target != INVALID_HANDLE_VALUE) {
+    walk->replaced++;
+    CloseHandle(target);
+  } else if (GetLastError() != ERROR_FILE_NOT_FOUND && GetLastError() != ERROR_PATH_NOT_FOUND) {
+    return fail(destination, (LONG)GetLastError());
+  }
+  return 0;
+}
+
+/* Everything below the folder source, whose items land in destination. */
+static int floor_folder(struct floor_walk *walk, const char *source, const char *destination) {
+  char pattern[MAX_PATH], inner[MAX_PATH], target[MAX_PATH];
+  snprintf(pattern, sizeof pattern, "%s\\*", source);
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(pattern, &found);
+  if (search == INVALID_HANDLE_VALUE) return fail(pattern, (LONG)GetLastError());
+  walk->folders++;
+  int failed = 0;
+  do {
+    if (strcmp(found.cFileName, ".") == 0 || strcmp(found.cFileName, "..") == 0) continue;
+    if (snprintf(inner, sizeof inner, "%s\\%s", source, found.cFileName) >= (int)sizeof inner ||
+        snprintf(target, sizeof target, "%s\\%s", destination, found.cFileName) >= (int)sizeof target)
+      failed = fail("a path longer than MAX_PATH", 0);
+    else if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+      failed = floor_folder(walk, inner, target);
+    else
+      failed = floor_file(walk, inner, target);
+  } while (!failed && FindNextFileA(search, &found));
+  if (!failed && GetLastError() != ERROR_NO_MORE_FILES) failed = fail(source, (LONG)GetLastError());
+  FindClose(search);
+  return failed;
+}
+
+static int check_floor(int count, char **trees, const char *installation) {
+  static struct floor_walk walk; /* some 130 KiB of buffers, kept off the stack */
+  LARGE_INTEGER frequency, start, end;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&start);
+  if (!CryptAcquireContextA(&walk.provider, NULL, MS_ENH_RSA_AES_PROV_A, PROV_RSA_AES,
+                            CRYPT_VERIFYCONTEXT))
+    return fail("CryptAcquireContextA", (LONG)GetLastError());
+  int failed = 0;
+  for (int i = 0; i < count && !failed; i++) {
+    char source[MAX_PATH], destination[MAX_PATH];
+    const char *subfolder = strchr(trees[i], '=');
+    if (subfolder == NULL) {
+      failed = fail("a tree without =", 0);
+      break;
+    }
+    snprintf(source, sizeof source, "%.*s", (int)(subfolder - trees[i]), trees[i]);
+    snprintf(destination, sizeof destination, "%s%s%s", installation, subfolder[1] ? "\\" : "",
+             subfolder + 1);
+    failed = floor_folder(&walk, source, destination);
+  }
+  CryptReleaseContext(walk.provider, 0);
+  QueryPerformanceCounter(&end);
+  if (failed) return failed;
+  printf("folders=%lu files=%lu bytes=%llu replaced=%lu seconds=%.6f\n", walk.folders, walk.files,
+         walk.bytes, walk.replaced, (double)(end.QuadPart - start.QuadPart) / frequency.QuadPart);
+  return 0;
+}
+
 int main(int argc, char **argv) {
   if (argc == 1 && getenv("PROBE_STATUS")) return (int)strtoul(getenv("PROBE_STATUS"), NULL, 0);
   if (argc == 5 && strcmp(argv[1], "get") == 0) return get_value(argv[2], argv[3], argv[4]);
@@ -193,6 +302,7 @@ int main(int argc, char **argv) {
   if (argc == 2 && strcmp(argv[1], "acp") == 0) return printf("%u\n", GetACP()), 0;
   if (argc == 4 && strcmp(argv[1], "hold") == 0) return hold_file(argv[2], argv[3]);
   if (argc == 4 && strcmp(argv[1], "unseen") == 0) return run_unseen(argv[2], argv[3]);
-  fprintf(stderr, "usage: probe get|set|drop|box|acp|hold|event|unseen ...\n");
+  if (argc >= 4 && strcmp(argv[1], "floor") == 0) return check_floor(argc - 3, argv + 3, argv[2]);
+  fprintf(stderr, "usage: probe get|set|drop|box|acp|hold|event|unseen|floor ...\n");
   return 2;
 }

@@ -423,10 +423,13 @@ bool readWholeFile(const char* path, unsigned char* buffer, unsigned long size,
 
 bool openDigester(DigesterHandle* digester) {
   *digester = reinterpret_cast<DigesterHandle>(&fake);
+  fake.digestersOpen += fake.sha256 ? 1 : 0;
   return fake.sha256;
 }
 
-void closeDigester(DigesterHandle) {}
+void closeDigester(DigesterHandle digester) {
+  fake.digestersOpen -= digester == reinterpret_cast<DigesterHandle>(&fake) ? 1 : 1000;
+}
 
 bool digestOf(DigesterHandle, const unsigned char* data, unsigned long length,
               unsigned char* digest) {

@@ -89,6 +89,7 @@ struct FakeWindows {
   unsigned long volumeFlags = 0x8;                  // FILE_PERSISTENT_ACLS
   std::string seal;            // the 32 bytes that a sealed build carries; empty: an unsealed build
   bool sha256 = true;          // false: Windows cannot compute SHA-256 (XP before SP3)
+  int digestersOpen = 0;       // opened less closed
   unsigned long jobError = 0;  // what joining a job gives
   bool mutexInheritable = false;                  // how the run's mutex was made
   std::optional<std::string> copySwitches;        // COPYCMD

@@ -224,6 +224,7 @@ void runTreeRows(const std::vector<TreeRow>& rows) {
     EXPECT_EQ(fake.commands.size(), unchanged ? 0u : 3u);
     EXPECT_EQ(fake.written.count("ServiceLevel"), row.status == 0 ? 1u : 0u);
     EXPECT_EQ(touchedInstallation(), !unchanged);
+    EXPECT_EQ(fake.digestersOpen, 0);
   }
 }
 
