@@ -737,11 +737,16 @@ TEST(PayloadChecks, SealedReleaseInstallsOnlyTheReleasedBytes) {
   const Change stream = on(dat, [](FakeFile& f) { f.otherStream = true; });
   const Change held = on(dat, [](FakeFile& f) { f.dataLocked = true; });
   const Change longer = on(list, [](FakeFile& f) { f.content += "0"; });
+  const Change emptyTree = sealed([](FakeWindows& f) {
+    f.files.erase("C:\\DIST\\EN\\LANGUAGE.DAT");
+    sealDistribution();
+  });
   runTreeRows({
       {"the released files", sealed(NOTHING), {}, 0, ""},
       {"a list whose line ends became LF", on(list, lineFeeds), {}, 0, ""},
       {"a name that differs in case", upper, {}, 0, ""},
       {"another compiler's file changed", on("BCC\\compiler.dat", changed), {}, 0, ""},
+      {"a tree with no file, released so", emptyTree, {}, 0, ""},
       {"a changed file", on(dat, changed), {}, 1, seal("changed", dat)},
       {"...on a read-only volume", readOnly, {}, 1, seal("changed", dat)},
       {"a missing file", gone("EN\\LANGUAGE.DAT"), {}, 1, seal("missing", "EN\\language.dat")},
