@@ -30,7 +30,8 @@ constexpr const char* ADMINISTRATIVE_ACCOUNTS[] = {
     "S-1-5-32-544", "S-1-5-18", "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"};
 constexpr unsigned long ADMINISTRATIVE_DOMAIN_ACCOUNTS[] = {500, 512, 519};
 
-// CREATOR OWNER and OWNER RIGHTS, which stand for the owner, itself an administrator.
+// CREATOR OWNER, a placeholder that grants nobody anything on the item itself, and
+// OWNER RIGHTS, which stands for the owner, itself an administrator.
 constexpr const char* OWNER_STAND_INS[] = {"S-1-3-0", "S-1-3-4"};
 
 // Bytes of a descriptor, read only within their bounds.

@@ -58,26 +58,30 @@ struct AccessWalk {
   // digester is at hand) from one handle. A file held open without read sharing
   // still gives its permissions; its digest is then unreadable.
   RunOutcome readFile(PayloadItem& item, const char* path, const char* named, bool security) {
-    platform::DigesterHandle wanted = item.copied ? digester : nullptr;
-    if (!security && wanted == nullptr) return GO_ON;
-    unsigned char* const forSecurity = security ? descriptor : nullptr;
-    unsigned long length = 0;
-    platform::FileRead read = platform::readFile(path, forSecurity, sizeof descriptor, &length,
-                                                 wanted, item.digest, &item.otherStream);
-    if (read == platform::FileRead::NOT_OPENED && wanted != nullptr) {
+    platform::FileReading reading;
+    reading.descriptor = security ? descriptor : nullptr;
+    reading.size = sizeof descriptor;
+    reading.digester = item.copied ? digester : nullptr;
+    if (reading.descriptor == nullptr && reading.digester == nullptr) return GO_ON;
+    // A link's own bytes are read: the seal refuses it all the same.
+    reading.throughFilter = (item.attributes & platform::ATTRIBUTE_REPARSE_POINT) != 0 &&
+                            !isNameSurrogate(path, item.attributes);
+    platform::FileRead read = platform::readFile(path, &reading);
+    if (read == platform::FileRead::NOT_OPENED && reading.digester != nullptr) {
       item.digestRead = DigestRead::UNREADABLE;
-      wanted = nullptr;
+      reading.digester = nullptr;
       if (!security) return GO_ON;
-      read = platform::readFile(path, forSecurity, sizeof descriptor, &length, nullptr, nullptr,
-                                nullptr);
+      read = platform::readFile(path, &reading);
     }
-    if (wanted != nullptr) {
+    if (reading.digester != nullptr) {
       item.digestRead =
           read == platform::FileRead::READ ? DigestRead::READ : DigestRead::UNREADABLE;
+      std::memcpy(item.digest, reading.digest, sizeof item.digest);
+      item.otherStream = reading.otherStream;
     }
     if (!security) return GO_ON;
     return judge(read == platform::FileRead::READ || read == platform::FileRead::DATA_UNREADABLE,
-                 length, named);
+                 reading.length, named);
   }
 
   // An item of the listing, named by its full path.

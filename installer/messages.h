@@ -98,9 +98,8 @@ inline constexpr char UNREADABLE_MESSAGE[] =
 inline constexpr char SOURCE_TOO_LONG_MESSAGE[] =
     "The path \"%s\" in the " UPDATE
     " distribution is longer than Windows lets the copy read. "
-    "Copy the distribution to a folder with a shorter path, such as C:\\" UPDATE
-    ", then start "
-    "setup.exe again." CANNOT_CONTINUE;
+    "Copy the distribution into a new folder with a short name directly under Program Files, "
+    "then start setup.exe again." CANNOT_CONTINUE;
 inline constexpr char FILE_AND_FOLDER_MESSAGE[] =
     "The " UPDATE
     " distribution holds both a file and a folder for \"%s\". Check that the "

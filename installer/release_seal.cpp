@@ -270,12 +270,11 @@ RunOutcome checkInstalledBytes(const ReleaseSeal& seal, const PayloadListing& li
   for (std::size_t i = 0; i < listing.count; ++i) {
     const PayloadItem& item = listing.items[i];
     if (item.isFolder) continue;
-    unsigned char digest[DIGEST_SIZE];
-    bool otherStream = false;
+    platform::FileReading reading;
+    reading.digester = seal.digester;
     const char* destination = listing.destinationOf(item);
-    if (platform::readFile(destination, nullptr, 0, nullptr, seal.digester, digest, &otherStream) !=
-            platform::FileRead::READ ||
-        std::memcmp(digest, item.digest, DIGEST_SIZE) != 0) {
+    if (platform::readFile(destination, &reading) != platform::FileRead::READ ||
+        std::memcmp(reading.digest, item.digest, DIGEST_SIZE) != 0) {
       return stopRunNaming(SEAL_INSTALLED_MESSAGE, destination, EXIT_INCOMPLETE);
     }
   }

@@ -158,17 +158,24 @@ enum class FileRead {
   DATA_UNREADABLE,      // its streams or its bytes could not be read
 };
 
-// CreateFileA(path, FILE_READ_ATTRIBUTES, with READ_CONTROL where descriptor is
-// not null and FILE_READ_DATA where digester is not null, FILE_SHARE_READ,
-// OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN), and on
-// that one handle: GetKernelObjectSecurity(OWNER | DACL) into descriptor (size
-// bytes) with *length set; ntdll's NtQueryInformationFile(FileStreamInformation),
-// with *otherStream set when it holds a named data stream other than
-// Zone.Identifier; and the SHA-256 of its bytes, read in blocks of 64 KiB, into
-// digest (32 bytes).
-[[nodiscard]] FileRead readFile(const char* path, unsigned char* descriptor, unsigned long size,
-                                unsigned long* length, DigesterHandle digester,
-                                unsigned char* digest, bool* otherStream);
+// What readFile reads of a file, and what it found.
+struct FileReading {
+  unsigned char* descriptor = nullptr;  // for its owner and DACL; null: not read
+  unsigned long size = 0;               // descriptor's size
+  DigesterHandle digester = nullptr;    // for the SHA-256 of its bytes; null: not read
+  bool throughFilter = false;  // its bytes as a deduplicated or compressed file's filter gives them
+  unsigned long length = 0;    // the descriptor's own length
+  unsigned char digest[32] = {};
+  bool otherStream = false;  // a named data stream other than Zone.Identifier
+};
+
+// CreateFileA(path, FILE_READ_ATTRIBUTES, with READ_CONTROL where a descriptor and
+// FILE_READ_DATA where a digester is given, FILE_SHARE_READ, OPEN_EXISTING,
+// FILE_FLAG_SEQUENTIAL_SCAN, and FILE_FLAG_OPEN_REPARSE_POINT unless throughFilter),
+// and on that one handle: GetKernelObjectSecurity(OWNER | DACL), ntdll's
+// NtQueryInformationFile(FileStreamInformation), and CryptoAPI's SHA-256 of its
+// bytes, read in blocks of 64 KiB.
+[[nodiscard]] FileRead readFile(const char* path, FileReading* reading);
 
 // CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING) and ReadFile to
 // its end or size bytes: true with the *length bytes read in buffer.

@@ -5,6 +5,8 @@
 #include <winioctl.h>
 #include <winternl.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -100,29 +102,43 @@ bool isStreamName(const WCHAR* name, ULONG count, const char* text) {
   return text[count] == '\0';
 }
 
-// True when the file holds a data stream beside its own and the mark of the
-// zone it was downloaded from. Where the volume keeps no streams (FAT, a CD) the
-// query fails, and there are none; a list too long to read holds some.
-bool holdsOtherStream(HANDLE file) {
+// What the file's data streams are: its own (which a file system may report
+// without a name) and the mark of the zone it was downloaded from, or others too.
+enum class Streams { OWN, OTHERS, UNKNOWN };
+
+// A file system that keeps no streams (FAT, a CD) refuses the query; it has none.
+bool keepsNoStreams(NTSTATUS result) {
+  for (const ULONG refusal :
+       {0xC0000002UL, 0xC0000003UL, 0xC000000DUL, 0xC0000010UL, 0xC00000BBUL}) {
+    if (static_cast<ULONG>(result) == refusal) return true;  // not implemented, not supported
+  }
+  return false;
+}
+
+Streams streamsOf(HANDLE file) {
   const NtQueryInformationFileCall query = queryInformationFile();
   constexpr auto STREAM_INFORMATION = static_cast<FILE_INFORMATION_CLASS>(22);
   constexpr NTSTATUS BUFFER_OVERFLOW = static_cast<NTSTATUS>(0x80000005);
   alignas(8) BYTE entries[4096];
-  IO_STATUS_BLOCK status;
-  const NTSTATUS result =
-      query != nullptr ? query(file, &status, entries, sizeof entries, STREAM_INFORMATION) : -1;
-  if (result == BUFFER_OVERFLOW) return true;
-  if (result < 0) return false;
-  for (ULONG at = 0;;) {
+  IO_STATUS_BLOCK status{};
+  const NTSTATUS result = query != nullptr
+                              ? query(file, &status, entries, sizeof entries, STREAM_INFORMATION)
+                              : static_cast<NTSTATUS>(0xC0000002);
+  if (result == BUFFER_OVERFLOW) return Streams::OTHERS;  // more than fit 4 KiB
+  if (result < 0) return keepsNoStreams(result) ? Streams::OWN : Streams::UNKNOWN;
+  const ULONG filled = static_cast<ULONG>(std::min<ULONG_PTR>(status.Information, sizeof entries));
+  for (ULONG at = 0; at + offsetof(StreamEntry, name) <= filled;) {
     const auto* entry = reinterpret_cast<const StreamEntry*>(entries + at);
     const ULONG count = entry->nameBytes / sizeof(WCHAR);
-    if (!isStreamName(entry->name, count, "::$DATA") &&
+    if (at + offsetof(StreamEntry, name) + entry->nameBytes > filled) return Streams::UNKNOWN;
+    if (count != 0 && !isStreamName(entry->name, count, "::$DATA") &&
         !isStreamName(entry->name, count, ":Zone.Identifier:$DATA")) {
-      return true;
+      return Streams::OTHERS;
     }
-    if (entry->next == 0 || at + entry->next >= sizeof entries) return false;
+    if (entry->next == 0) break;
     at += entry->next;
   }
+  return Streams::OWN;
 }
 
 // The SHA-256 of the file's bytes, read from where it stands in blocks of 64 KiB.
@@ -315,26 +331,29 @@ bool fileSecurity(const char* path, unsigned char* descriptor, unsigned long siz
   return true;
 }
 
-FileRead readFile(const char* path, unsigned char* descriptor, unsigned long size,
-                  unsigned long* length, DigesterHandle digester, unsigned char* digest,
-                  bool* otherStream) {
-  const DWORD access = FILE_READ_ATTRIBUTES | (descriptor != nullptr ? READ_CONTROL : 0) |
-                       (digester != nullptr ? FILE_READ_DATA : 0);
+FileRead readFile(const char* path, FileReading* reading) {
+  const DWORD access = FILE_READ_ATTRIBUTES | (reading->descriptor != nullptr ? READ_CONTROL : 0) |
+                       (reading->digester != nullptr ? FILE_READ_DATA : 0);
+  // A deduplicated or compressed file's bytes are its filter's: the reparse
+  // point itself holds a stub.
+  const DWORD flags =
+      FILE_FLAG_SEQUENTIAL_SCAN | (reading->throughFilter ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
   const HANDLE file =
-      CreateFileA(path, access, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                  FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+      CreateFileA(path, access, FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags, nullptr);
   if (file == INVALID_HANDLE_VALUE) return FileRead::NOT_OPENED;
   FileRead result = FileRead::READ;
   DWORD needed = 0;
-  if (descriptor != nullptr &&
+  if (reading->descriptor != nullptr &&
       !GetKernelObjectSecurity(file, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                               descriptor, size, &needed)) {
+                               reading->descriptor, reading->size, &needed)) {
     result = FileRead::SECURITY_UNREADABLE;
   }
-  if (descriptor != nullptr) *length = needed != 0 && needed <= size ? needed : size;
-  if (result == FileRead::READ && digester != nullptr) {
-    *otherStream = holdsOtherStream(file);
-    if (!hashFile(file, reinterpret_cast<HCRYPTPROV>(digester), digest)) {
+  reading->length = needed != 0 && needed <= reading->size ? needed : reading->size;
+  if (result == FileRead::READ && reading->digester != nullptr) {
+    const Streams streams = streamsOf(file);
+    reading->otherStream = streams == Streams::OTHERS;
+    if (streams == Streams::UNKNOWN ||
+        !hashFile(file, reinterpret_cast<HCRYPTPROV>(reading->digester), reading->digest)) {
       result = FileRead::DATA_UNREADABLE;
     }
   }

@@ -125,7 +125,7 @@ bool copyTree(const std::string& source, const std::string& destination) {
     if (existing != nullptr && existing->isFolder) return false;
     if ((file.attributes & 0x6) != 0 || (existing != nullptr && existing->locked)) continue;
     FakeFile& copy = addFile(target, file.size, file.writeTime);
-    copy.attributes = file.attributes;
+    copy.attributes = file.attributes & ~0x400UL;  // a copy of a reparse point's data is plain
     copy.content = file.content;
   }
   return true;
@@ -397,17 +397,20 @@ bool programPath(char* buffer, unsigned long size) {
   return fake.programPath.size() < size;
 }
 
-FileRead readFile(const char* path, unsigned char* descriptor, unsigned long size,
-                  unsigned long* length, DigesterHandle digester, unsigned char* digest,
-                  bool* otherStream) {
+FileRead readFile(const char* path, FileReading* reading) {
   const FakeFile* file = findFile(path);
-  if (file == nullptr || (digester != nullptr && file->dataLocked)) return FileRead::NOT_OPENED;
-  if (descriptor != nullptr && !fileSecurity(path, descriptor, size, length)) {
+  if (file == nullptr || (reading->digester != nullptr && file->dataLocked)) {
+    return FileRead::NOT_OPENED;
+  }
+  if (reading->descriptor != nullptr &&
+      !fileSecurity(path, reading->descriptor, reading->size, &reading->length)) {
     return FileRead::SECURITY_UNREADABLE;
   }
-  if (digester != nullptr) {
-    std::memcpy(digest, fakeDigest(file->content).data(), 32);
-    *otherStream = file->otherStream;
+  if (reading->digester != nullptr) {
+    // A deduplicated file read as its reparse point gives a stub, not its bytes.
+    const bool stub = (file->attributes & 0x400) != 0 && !reading->throughFilter;
+    std::memcpy(reading->digest, fakeDigest(stub ? "stub" : file->content).data(), 32);
+    reading->otherStream = file->otherStream;
   }
   return FileRead::READ;
 }

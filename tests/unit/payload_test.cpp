@@ -736,6 +736,8 @@ TEST(PayloadChecks, SealedReleaseInstallsOnlyTheReleasedBytes) {
   const Change extra = on("MS60", [](FakeFile&) { addFile("MS60\\x.dll"); });
   const Change stream = on(dat, [](FakeFile& f) { f.otherStream = true; });
   const Change held = on(dat, [](FakeFile& f) { f.dataLocked = true; });
+  const Change deduplicated =
+      on(dat, [](FakeFile& f) { f.attributes = 0x400, f.reparseTag = 0x80000013; });
   const Change longer = on(list, [](FakeFile& f) { f.content += "0"; });
   const Change emptyTree = sealed([](FakeWindows& f) {
     f.files.erase("C:\\DIST\\EN\\LANGUAGE.DAT");
@@ -747,6 +749,7 @@ TEST(PayloadChecks, SealedReleaseInstallsOnlyTheReleasedBytes) {
       {"a name that differs in case", upper, {}, 0, ""},
       {"another compiler's file changed", on("BCC\\compiler.dat", changed), {}, 0, ""},
       {"a tree with no file, released so", emptyTree, {}, 0, ""},
+      {"a deduplicated file, read through its filter", deduplicated, {}, 0, ""},
       {"a changed file", on(dat, changed), {}, 1, seal("changed", dat)},
       {"...on a read-only volume", readOnly, {}, 1, seal("changed", dat)},
       {"a missing file", gone("EN\\LANGUAGE.DAT"), {}, 1, seal("missing", "EN\\language.dat")},

@@ -105,8 +105,8 @@ inline std::string planted(const std::string& path) {
 inline std::string sourceTooLong(const std::string& path) {
   return "The path \"" + path +
          "\" in the Mendrel2 distribution is longer than Windows lets the copy read. Copy the "
-         "distribution to a folder with a shorter path, such as C:\\Mendrel2, then start "
-         "setup.exe again." +
+         "distribution into a new folder with a short name directly under Program Files, then "
+         "start setup.exe again." +
          CANNOT_CONTINUE;
 }
 inline std::string fileAndFolder(const std::string& path) {
