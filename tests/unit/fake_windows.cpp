@@ -202,7 +202,7 @@ FakeFile& addFile(const std::string& path, unsigned long long size, unsigned lon
   const std::string parent = parentOf(full);
   if (parent.size() > 2 && findFile(parent) == nullptr) addFile(parent + "\\");
   FakeFile& file = fake.files[upper(full)];
-  if (file.path.empty()) file.path = full;
+  if (file.path.empty()) file.path = file.content = full;  // each file's bytes its own
   file.isFolder = isFolder;
   file.size = isFolder ? 0 : size;
   file.writeTime = time;

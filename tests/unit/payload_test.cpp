@@ -658,6 +658,7 @@ TEST(PayloadChecks, OnlyWhatNoUserCouldChangeIsInstalled) {
       writer("Users may add files to a folder", "MS60\\", users, 0x2),
       {"...inherited only by what is made in it", allow("MS60\\", {users, 0x6, 0, 0xB}), {}, 0, ""},
       {"Everyone may read and run", allow(tool, {all, 0x1200A9}), {}, 0, ""},
+      {"Everyone may not write", allow(tool, {all, 0x2, 1}), {}, 0, ""},
       writer("a user's own account may do anything", tool, domain + "1002", 0x1F01FF),
       writer("a domain group may modify", "EN\\", domain + "1105", 0x1301BF),
       writer("IIS_IUSRS may write", language, "S-1-5-32-568", 0x2),
@@ -681,6 +682,7 @@ TEST(PayloadChecks, OnlyWhatNoUserCouldChangeIsInstalled) {
       {"owned by the account running setup.exe", owner(domain + "1001"), {}, 0, ""},
       {"owned by the domain's Administrator", owner(domain + "500"), {}, 0, ""},
       {"owned by Domain Admins", owner(domain + "512"), {}, 0, ""},
+      {"Enterprise Admins may write", allow(tool, {domain + "519", 0x2}), {}, 0, ""},
       {"another compiler's folder is not read", allow("BCC\\", {all, 0x1F01FF}), {}, 0, ""},
       {"no owner", ownerAt(40, 0, 0), {}, 1, open(language, unreadable)},
       {"an owner past the descriptor's end", ownerAt(40, 36, 0), {}, 1, open(language, unreadable)},
@@ -719,11 +721,14 @@ TEST(PayloadChecks, SealedReleaseInstallsOnlyTheReleasedBytes) {
     f.content.erase(std::remove(f.content.begin(), f.content.end(), '\r'), f.content.end());
   };
   const Change readOnly = both(on(dat, changed), [](FakeWindows& f) { f.volumeFlags = 0x80000; });
-  const Change unparsed = sealed([](FakeWindows& f) {
-    string& content = findFile("Mendrel2.sha256")->content;
-    content[0] = 'A';  // no lower-case hex digit
-    f.seal = fakeDigest(content);
-  });
+  // The list with the character at offset replaced, sealed so.
+  const auto relisted = [&](std::size_t offset, char replaced) {
+    return sealed([=](FakeWindows& f) {
+      string& content = findFile("Mendrel2.sha256")->content;
+      content[offset] = replaced;
+      f.seal = fakeDigest(content);
+    });
+  };
   const Change link = sealed([](FakeWindows&) {
     FakeFile& folder = addFile("EN\\help\\");
     folder.attributes = 0x400, folder.reparseTag = 0xA000000C;
@@ -759,7 +764,8 @@ TEST(PayloadChecks, SealedReleaseInstallsOnlyTheReleasedBytes) {
       {"a file held without read sharing", held, {}, 1, seal("unreadable", dat)},
       {"a link in a tree", link, {}, 1, seal("link", "EN\\help")},
       {"a list whose digest differs", longer, {}, 1, seal("list", list)},
-      {"a line that does not parse", unparsed, {}, 1, seal("list", list)},
+      {"a digit that is no lower-case hex", relisted(0, 'A'), {}, 1, seal("list", list)},
+      {"a name that Windows refuses", relisted(66 + 6, ':'), {}, 1, seal("list", list)},
       {"no list", gone("MENDREL2.SHA256"), {}, 1, seal("list", list)},
       {"no SHA-256", sealed([](FakeWindows& f) { f.sha256 = false; }), {}, 1, expected::NO_SHA256},
       {"a difference after the copies", sealed(NOTHING), installedOther, 2,
