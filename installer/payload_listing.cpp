@@ -91,17 +91,12 @@ struct Lister {
     if (copied && characterCount(destination.text) > longest) {
       return fail(TOO_LONG_MESSAGE, destination.text);
     }
-    PayloadItem item{0,
-                     0,
-                     tree,
-                     isFolder,
-                     copied,
-                     facts.attributes,
-                     facts.size,
-                     facts.writeTime,
-                     DigestRead::NOT_READ,
-                     false,
-                     {}};
+    PayloadItem item{.tree = tree,
+                     .isFolder = isFolder,
+                     .copied = copied,
+                     .attributes = facts.attributes,
+                     .size = facts.size,
+                     .writeTime = facts.writeTime};
     if (!reserve(&listing->items, &listing->capacity, listing->count + 1) ||
         !appendText(listing, destination.text, &item.destination) ||
         !appendText(listing, source.text, &item.source)) {

@@ -24,9 +24,9 @@ enum class DigestRead : unsigned char { NOT_READ, READ, UNREADABLE };
 
 // A file or folder of the trees; its paths are in the listing's text.
 struct PayloadItem {
-  std::size_t destination;  // the full path in the installation
-  std::size_t source;       // the path relative to the current directory
-  unsigned char tree;       // which of the three
+  std::size_t destination = 0;  // the full path in the installation
+  std::size_t source = 0;       // the path relative to the current directory
+  unsigned char tree;           // which of the three
   bool isFolder;
   // False for what xcopy passes over (hidden and system items and all below
   // them) and for a tree's folder that is copied into the installation itself.
@@ -34,9 +34,9 @@ struct PayloadItem {
   unsigned long attributes;
   unsigned long long size;
   unsigned long long writeTime;  // in 100-ns ticks
-  DigestRead digestRead;
-  bool otherStream;  // a named data stream that xcopy would copy too
-  unsigned char digest[DIGEST_SIZE];
+  DigestRead digestRead = DigestRead::NOT_READ;
+  bool otherStream = false;  // a named data stream that xcopy would copy too
+  unsigned char digest[DIGEST_SIZE] = {};
 };
 
 // The items in the order the copies read them, and the text of their paths.
