@@ -62,6 +62,7 @@ struct AccessWalk {
     reading.descriptor = security ? descriptor : nullptr;
     reading.size = sizeof descriptor;
     reading.digester = item.copied ? digester : nullptr;
+    reading.streams = true;  // xcopy copies them, and the digest covers the file's own
     if (reading.descriptor == nullptr && reading.digester == nullptr) return GO_ON;
     // A link's own bytes are read: the seal refuses it all the same.
     reading.throughFilter = (item.attributes & platform::ATTRIBUTE_REPARSE_POINT) != 0 &&

@@ -15,8 +15,6 @@ constexpr std::size_t LIST_LIMIT = 4UL * 1024 * 1024;
 constexpr std::size_t HEX_DIGITS = 2 * DIGEST_SIZE;
 constexpr std::size_t PATH_AT = HEX_DIGITS + 2;
 constexpr std::size_t SHORTEST_LINE = PATH_AT + 3 + 1;
-// Each line may gain a CR, the last one a CR LF: the list is read behind that much room.
-constexpr std::size_t ROOM = LIST_LIMIT / SHORTEST_LINE + 2;
 
 unsigned char upperAscii(unsigned char c) { return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c; }
 
@@ -54,6 +52,8 @@ int comparePath(const unsigned char* path, const unsigned char* key) {
 // The list as parsed: its lines, each ended with CR LF as the seal hashes them.
 struct SealList {
   unsigned char* text = nullptr;
+  // The list is read this far into text: each line may gain a CR, the last a CR LF.
+  std::size_t room = 0;
   std::size_t* lines = nullptr;  // where each line begins in text
   bool* matched = nullptr;       // a file of the tree being checked was found for it
   std::size_t count = 0;
@@ -114,11 +114,11 @@ struct SealList {
     return true;
   }
 
-  // Parses the length bytes read at ROOM into lines that begin at text's start:
+  // Parses the length bytes read at room into lines that begin at text's start:
   // true when every line parses and the paths are in order, each once.
   bool parse(std::size_t length, std::size_t* written) {
-    const std::size_t end = ROOM + length;
-    for (std::size_t at = ROOM; at < end;) {
+    const std::size_t end = room + length;
+    for (std::size_t at = room; at < end;) {
       const auto* feed = static_cast<const unsigned char*>(std::memchr(text + at, '\n', end - at));
       const std::size_t next = feed != nullptr ? static_cast<std::size_t>(feed - text) : end;
       const std::size_t ends = next > at && text[next - 1] == '\r' ? next - 1 : next;
@@ -141,17 +141,25 @@ struct SealList {
 };
 
 // Reads, parses and hashes the list: true when it is the one sealed into setup.exe.
+// Memory is taken for the list's own size, and a byte more shows that it grew.
 bool readList(const ReleaseSeal& seal, const char* path, SealList* list) {
-  constexpr std::size_t SIZE = ROOM + LIST_LIMIT + 1;
-  list->text = static_cast<unsigned char*>(std::malloc(SIZE));
-  list->lines = static_cast<std::size_t*>(std::malloc(sizeof(std::size_t) * (ROOM + 1)));
-  list->matched = static_cast<bool*>(std::calloc(ROOM + 1, sizeof(bool)));
+  platform::FileFacts facts;
+  if (!platform::fileFacts(path, &facts) || platform::describesFolder(facts) ||
+      facts.size > LIST_LIMIT) {
+    return false;
+  }
+  const auto size = static_cast<std::size_t>(facts.size);
+  list->room = size / SHORTEST_LINE + 2;
+  list->text = static_cast<unsigned char*>(std::malloc(list->room + size + 1));
+  list->lines = static_cast<std::size_t*>(std::malloc(sizeof(std::size_t) * list->room));
+  list->matched = static_cast<bool*>(std::calloc(list->room, sizeof(bool)));
   unsigned long length = 0;
   std::size_t written = 0;
   unsigned char digest[DIGEST_SIZE];
   return list->text != nullptr && list->lines != nullptr && list->matched != nullptr &&
-         platform::readWholeFile(path, list->text + ROOM, LIST_LIMIT + 1, &length) &&
-         length <= LIST_LIMIT && list->parse(length, &written) &&
+         platform::readWholeFile(path, list->text + list->room,
+                                 static_cast<unsigned long>(size + 1), &length) &&
+         length <= size && list->parse(length, &written) &&
          platform::digestOf(seal.digester, list->text, static_cast<unsigned long>(written),
                             digest) &&
          std::memcmp(digest, seal.listDigest, DIGEST_SIZE) == 0;

@@ -163,6 +163,7 @@ struct FileReading {
   unsigned char* descriptor = nullptr;  // for its owner and DACL; null: not read
   unsigned long size = 0;               // descriptor's size
   DigesterHandle digester = nullptr;    // for the SHA-256 of its bytes; null: not read
+  bool streams = false;                 // whether it holds data streams beside its own
   bool throughFilter = false;  // its bytes as a deduplicated or compressed file's filter gives them
   unsigned long length = 0;    // the descriptor's own length
   unsigned char digest[32] = {};
@@ -173,8 +174,8 @@ struct FileReading {
 // FILE_READ_DATA where a digester is given, FILE_SHARE_READ, OPEN_EXISTING,
 // FILE_FLAG_SEQUENTIAL_SCAN, and FILE_FLAG_OPEN_REPARSE_POINT unless throughFilter),
 // and on that one handle: GetKernelObjectSecurity(OWNER | DACL), ntdll's
-// NtQueryInformationFile(FileStreamInformation), and CryptoAPI's SHA-256 of its
-// bytes, read in blocks of 64 KiB.
+// NtQueryInformationFile(FileStreamInformation) where streams are asked for, and
+// CryptoAPI's SHA-256 of its bytes, read in blocks of 64 KiB.
 [[nodiscard]] FileRead readFile(const char* path, FileReading* reading);
 
 // CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING) and ReadFile to

@@ -350,7 +350,7 @@ FileRead readFile(const char* path, FileReading* reading) {
   }
   reading->length = needed != 0 && needed <= reading->size ? needed : reading->size;
   if (result == FileRead::READ && reading->digester != nullptr) {
-    const Streams streams = streamsOf(file);
+    const Streams streams = reading->streams ? streamsOf(file) : Streams::OWN;
     reading->otherStream = streams == Streams::OTHERS;
     if (streams == Streams::UNKNOWN ||
         !hashFile(file, reinterpret_cast<HCRYPTPROV>(reading->digester), reading->digest)) {

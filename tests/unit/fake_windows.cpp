@@ -410,7 +410,7 @@ FileRead readFile(const char* path, FileReading* reading) {
     // A deduplicated file read as its reparse point gives a stub, not its bytes.
     const bool stub = (file->attributes & 0x400) != 0 && !reading->throughFilter;
     std::memcpy(reading->digest, fakeDigest(stub ? "stub" : file->content).data(), 32);
-    reading->otherStream = file->otherStream;
+    reading->otherStream = reading->streams && file->otherStream;
   }
   return FileRead::READ;
 }
