@@ -14,7 +14,8 @@ smaller, a year older). The checks before the copies on that update are timed
 by two runs started as (e) and (f) are (below), on that installation: (c')
 without COPYCMD, refused by the last check before the copies, less (d') refused
 at once for a missing compiler folder. Each round runs (c'), (d'), (a), (b),
-(a') and (b'), in that order.
+(a') and (b'), in that order, with the sealed build's (c') and (d') beside its
+(c') and (d'), then the floor, and its (a') beside its (a') (below).
 
 The checks before the copies are timed on their own by two more runs that copy
 nothing: (c) setup.exe refused for want of room, with the installation on a
@@ -37,6 +38,25 @@ cmd.exe of its own where the batch file needs one, and starts itself, so
 (a) >= (b) + 2 cmd.exe starts + (d). The bench times a cmd.exe start under Wine
 (cmd.exe /c exit, the copies' cmd.exe, started from Linux) and prints
 ((b) + 2 cmd.exe starts + (d)) / (b).
+
+A release ships sealed: the bench seals its payload as scripts/seal_release.py
+seals a release (the list Mendrel2.sha256 in the payload's root, and a copy of
+setup.exe that carries the list's SHA-256, build/bench/setup-sealed.exe) and
+times that copy beside setup.exe on the update: (a'), (c') and (d'), and (e) and
+(f). Each sealed run goes in the same round as its unsealed twin, the two first
+in turn from round to round, so that both meet the same load of the host. The
+sealed build hashes every payload file before the copies and every installed
+file after them: its (f) - (e) gives the check after the copies in MB/s of
+payload. The bench prints sealed (a') / unsealed (a').
+
+The floor of the checks before the copies on the update is what Wine charges
+for the calls that no build checking what it installs can leave out: the
+probe's floor mode, in each round on the update's installation after (c') and
+(d'), reads each folder of the three trees once, opens each file once for its
+owner, DACL and SHA-256 (CryptoAPI, blocks of 64 KiB), and opens each replaced
+file for writing once; it times itself, from before it acquires CryptoAPI's
+provider to its last handle closed. The bench prints the sealed build's
+(c') - (d') / that floor.
 
     bench/run.py [--runs N] [--files F] [--bits 64] [--exe PATH]     (N runs of each, 7 by default)
 
@@ -71,6 +91,9 @@ import wine_fixture  # noqa: E402
 COMMANDS = [r'xcopy /E /I Common "C:\Lumeric\"',
             r'xcopy /E /I MS60 "C:\Lumeric\MS60"',
             r'xcopy /E /I EN "C:\Lumeric\"']
+# The same three trees for the probe's floor mode: each source and where it lands below C:\Lumeric.
+FLOOR_TREES = ["Common=", "MS60=MS60", "EN="]
+SEALED = WORK / "setup-sealed.exe"
 SHARES = {"Common": 0.6, "MS60": 0.7 / 3, "EN": 0.5 / 3}
 MEAN_FILE_SIZE = 10_000
 
@@ -154,6 +177,34 @@ def built(preset, outputs, targets=()):
         subprocess.run(command, cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
 
 
+def probe_is_current(preset, targets):
+    """Rebuilds the probe where probe.c changed since it was built: an older probe lacks
+    the floor mode."""
+    probe_c = ROOT / "tests/e2e/probe.c"
+    if wine_fixture.PROBE_EXE.stat().st_mtime < probe_c.stat().st_mtime:
+        print(f"building the probe with the {preset} preset", flush=True)
+        subprocess.run(["cmake", "--build", "--preset", preset, *targets], cwd=ROOT, check=True,
+                       stdout=subprocess.DEVNULL)
+
+
+def seal(exe, dist):
+    """A copy of exe sealed with the list of dist's payload, as a release is sealed, or
+    None where exe cannot take a seal (a build from before the seal, say)."""
+    done = subprocess.run([sys.executable, str(ROOT / "scripts/seal_release.py"), str(dist),
+                           "--in", str(exe), "--out", str(SEALED)],
+                          capture_output=True, text=True)
+    if done.returncode != 0:
+        print(f"sealed build not timed: {done.stderr.strip()}")
+        return None
+    return SEALED
+
+
+def in_turn(builds, round_number):
+    """The builds, the unsealed one first in even rounds and the sealed one in odd ones:
+    neither always meets the host's cache or load just after the other."""
+    return builds if round_number % 2 == 0 else builds[::-1]
+
+
 def timed_unseen(bench, exe, dist, **variables):
     """setup.exe started by the probe on a window station that nobody sees:
     (seconds, its status, what it wrote to standard error)."""
@@ -179,22 +230,37 @@ def print_difference(times, longer, shorter, label, shorter_first=False):
     print(f"{label}{medians[longer[0]] - medians[shorter[0]]:.3f} s")
 
 
-def time_check_after(bench, exe, dist, runs, times, view, copies_cmd):
-    """(e) and (f), on the installation as the copies left it: see the docstring."""
+def print_speed(times, kind, size):
+    """The check after the copies of the build kind in MB/s of payload, where it was timed."""
+    if not times[kind + "after"]:
+        return
+    seconds = statistics.median(times[kind + "after"]) - statistics.median(times[kind + "before"])
+    label = kind.replace("_", " ")
+    print(f"{label}check after the copies: {size / 1e6 / seconds:.1f} MB/s (payload / (f - e))" if seconds > 0
+          else f"{label}check after the copies: no MB/s, (f) - (e) is not above zero")
+
+
+def time_check_after(bench, builds, dist, runs, times, view, copies_cmd):
+    """(e) and (f) of each build (kind, exe), on the installation as the copies left it:
+    see the docstring."""
     aside = copies_cmd.with_name("cmd.exe.aside")
     copies_cmd.rename(aside)
     try:
-        for _ in range(runs):
-            for name, variables, expected in (
-                    ("before", {}, ("1", wine_fixture.CANNOT_ASK)),
-                    ("after", {"COPYCMD": "/Y"}, ("2", wine_fixture.COPY_FAILED))):
-                bench.register(level="GA", view=view)
-                seconds, status, text = timed_unseen(bench, exe, dist, QDXCOMP="MSVC", **variables)
-                if (status, text.rstrip("\r\n")) != expected:
-                    print(f"(e) and (f) not timed: {name}, setup.exe ended with {status}: {text.strip()}")
-                    times["after"].clear()
-                    return  # a build without these checks, or a file not in place
-                times[name].append(seconds)
+        for round_number in range(runs):
+            for kind, exe in in_turn(builds, round_number):
+                if round_number and not times[kind + "after"]:
+                    continue  # not timed in an earlier round
+                for name, variables, expected in (
+                        ("before", {}, ("1", wine_fixture.CANNOT_ASK)),
+                        ("after", {"COPYCMD": "/Y"}, ("2", wine_fixture.COPY_FAILED))):
+                    bench.register(level="GA", view=view)
+                    seconds, status, text = timed_unseen(bench, exe, dist, QDXCOMP="MSVC", **variables)
+                    if (status, text.rstrip("\r\n")) != expected:
+                        print(f"{kind.replace('_', ' ')}(e) and (f) not timed: {name}, setup.exe ended"
+                              f" with {status}: {text.strip()}")
+                        times[kind + "after"].clear()
+                        break  # a build without these checks, or a file not in place
+                    times[kind + name].append(seconds)
     finally:
         aside.rename(copies_cmd)
 
@@ -219,10 +285,11 @@ def time_checks(bench, setup, dist, runs, times, view):
         subprocess.run(["umount", str(install)], check=True)
 
 
-def time_update_checks(bench, exe, dist, older, times, view):
-    """One (c') and one (d'), started as (e) is, on the installation that holds older:
-    (c') without COPYCMD, refused by the last check before the copies, and (d')
-    refused at once. False, with no (c') kept, where one does not end so."""
+def time_update_checks(bench, exe, dist, older, times, view, kind=""):
+    """One (c') and one (d') of the build kind ("" or "sealed_"), started as (e) is,
+    on the installation that holds older: (c') without COPYCMD, refused by the last
+    check before the copies, and (d') refused at once. False, with no (c') kept,
+    where one does not end so."""
     install = bench.installation({})
     shutil.copytree(older, install, dirs_exist_ok=True)
     before = sizes(install)
@@ -231,10 +298,27 @@ def time_update_checks(bench, exe, dist, older, times, view):
         seconds, status, text = timed_unseen(bench, exe, dist, QDXCOMP=compiler)
         if (status != "1" or sizes(install) != before
                 or (name == "update_checked") != (text.rstrip("\r\n") == wine_fixture.CANNOT_ASK)):
-            print(f"(c') and (d') not timed: {name}, setup.exe ended with {status}: {text.strip()}")
-            times["update_checked"].clear()
+            print(f"{kind.replace('_', ' ')}(c') and (d') not timed: {name}, setup.exe ended with"
+                  f" {status}: {text.strip()}")
+            times[kind + "update_checked"].clear()
             return False
-        times[name].append(seconds)
+        times[kind + name].append(seconds)
+    return True
+
+
+def time_floor(bench, dist, files, times):
+    """The probe's floor mode on the installation that holds the older version of every
+    file, as (c') left it: False, with no floor kept, where it did not read every payload
+    file and open every one's destination."""
+    argv = [wine_fixture.WINE64, str(wine_fixture.PROBE_EXE), "floor", r"C:\Lumeric", *FLOOR_TREES]
+    status, output = wine_fixture.run_bounded(argv, bench.env(), cwd=dist, timeout=600)
+    line = output.strip().splitlines()[-1] if output.strip() else ""
+    fields = dict(part.split("=", 1) for part in line.split() if "=" in part)
+    if status != 0 or fields.get("files") != str(files) or fields.get("replaced") != str(files):
+        print(f"floor not timed: the probe ended with {status}: {output.strip()}")
+        times["floor"].clear()
+        return False
+    times["floor"].append(float(fields["seconds"]))
     return True
 
 
@@ -250,8 +334,9 @@ def main():
     build = ROOT / ("build/windows64" if options.bits == 64 else "build/windows")
     exe = (options.exe or build / "setup.exe").resolve()
     wine_fixture.PROBE_EXE = build / "tests/e2e/probe.exe"
-    built("windows64" if options.bits == 64 else "windows", [exe, wine_fixture.PROBE_EXE],
-          ["--target", "setup", "probe64"] if options.bits == 64 else [])
+    preset = "windows64" if options.bits == 64 else "windows"
+    built(preset, [exe, wine_fixture.PROBE_EXE], ["--target", "setup", "probe64"] if options.bits == 64 else [])
+    probe_is_current(preset, ["--target", "probe64"])
     setup = [wine_fixture.WINE64 if options.bits == 64 else "wine", str(exe)]
 
     WORK.mkdir(parents=True, exist_ok=True)
@@ -261,6 +346,8 @@ def main():
     print(f"payload: {files} files, {size / 1e6:.1f} MB")
     older = WORK / "older"
     make_older(dist, older)
+    sealed = seal(exe, dist)  # its list stands in the payload's root, where the unsealed build never looks
+    builds = [("", exe)] + ([("sealed_", sealed)] if sealed else [])
 
     if not (wine_fixture.PREFIX / "system.reg").exists():  # kept between runs: minutes to make here
         wine_fixture.create_prefix()
@@ -268,8 +355,10 @@ def main():
     env = bench.env(QDXCOMP="MSVC", COPYCMD="/Y")
     batch = [wine_fixture.WINE64, "cmd.exe", "/c", "copies.bat"]
     times = {"setup": [], "batch": [], "checked": [], "refused": [], "cmd": [], "before": [], "after": [],
-             "update_setup": [], "update_batch": [], "update_checked": [], "update_refused": []}
-    peaks = []
+             "update_setup": [], "update_batch": [], "update_checked": [], "update_refused": [],
+             "sealed_update_setup": [], "sealed_update_checked": [], "sealed_update_refused": [],
+             "sealed_before": [], "sealed_after": [], "floor": []}
+    peaks = {"": [], "sealed_": []}
     try:
         # The copies run in the cmd.exe of setup.exe's own system folder.
         cmd_folder = "system32" if options.bits == 64 else "syswow64"
@@ -281,14 +370,20 @@ def main():
             if status != 0:
                 raise SystemExit(f"cmd.exe /c exit ended with {status}")
             times["cmd"].append(seconds)
-        update_checks = True
-        for _ in range(runs):  # the last run (b') leaves every file in place for (e) and (f)
-            update_checks = update_checks and time_update_checks(bench, exe, dist, older, times, view)
+        update_checks = {kind: True for kind, _ in builds}
+        floor = True
+        for round_number in range(runs):  # the last run (b') leaves every file in place for (e) and (f)
+            for kind, program in in_turn(builds, round_number):
+                update_checks[kind] = update_checks[kind] and time_update_checks(
+                    bench, program, dist, older, times, view, kind)
+            floor = floor and time_floor(bench, dist, files, times)
+            update_setups = [(kind + "update_setup", [setup[0], str(program)])
+                             for kind, program in in_turn(builds, round_number)]
             for name, argv in (("setup", setup), ("batch", batch),
-                               ("update_setup", setup), ("update_batch", batch)):
+                               *update_setups, ("update_batch", batch)):
                 bench.register(level="GA", view=view)
                 bench.installation({})
-                if name.startswith("update"):
+                if "update" in name:
                     shutil.copytree(older, bench.drive_c / "Lumeric", dirs_exist_ok=True)
                 seconds, status, peak = timed(argv, env, dist)
                 landed = [s for s in sizes(bench.drive_c / "Lumeric").values() if s is not None]
@@ -297,8 +392,8 @@ def main():
                                      f" where {files} of {size} should be")
                 times[name].append(seconds)
                 if name.endswith("setup"):
-                    peaks.append(peak)
-        time_check_after(bench, exe, dist, runs, times, view,
+                    peaks["sealed_" if name.startswith("sealed_") else ""].append(peak)
+        time_check_after(bench, builds, dist, runs, times, view,
                          bench.drive_c / "windows" / cmd_folder / "cmd.exe")
     finally:
         bench.close()
@@ -314,14 +409,31 @@ def main():
     print("on an installation that holds an older version of every file:")
     a2, b2 = statistics.median(times["update_setup"]), statistics.median(times["update_batch"])
     print(f"(a') setup.exe, whole update:    median {a2:.3f} s  " + " ".join(f"{t:.2f}" for t in times["update_setup"]))
+    if times["sealed_update_setup"]:
+        sealed_a2 = statistics.median(times["sealed_update_setup"])
+        print(f"(a') sealed setup.exe, whole update: median {sealed_a2:.3f} s  "
+              + " ".join(f"{t:.2f}" for t in times["sealed_update_setup"]))
     print(f"(b') one cmd.exe, three xcopies: median {b2:.3f} s  " + " ".join(f"{t:.2f}" for t in times["update_batch"]))
     print(f"ratio a'/b': {a2 / b2:.3f}")
+    if times["sealed_update_setup"]:
+        print(f"sealed (a') / unsealed (a'): {sealed_a2 / a2:.2f}")
     print_difference(times, ("update_checked", "(c') setup.exe unseen, refused after the checks before the copies: "),
                      ("update_refused", "(d') setup.exe unseen, refused at once:                          "),
                      "checks before the copies on the update (c' - d'): ", shorter_first=True)
     if times["update_checked"]:
         checks = statistics.median(times["update_checked"]) - statistics.median(times["update_refused"])
         print(f"(c' - d') / (b'): {checks / b2:.3f}")
+    print_difference(times, ("sealed_update_checked", "(c') sealed setup.exe unseen, refused after the checks before the copies: "),
+                     ("sealed_update_refused", "(d') sealed setup.exe unseen, refused at once:                          "),
+                     "sealed checks before the copies on the update (c' - d'): ", shorter_first=True)
+    if times["floor"]:
+        print("floor of the checks before the copies on the update (probe floor): "
+              f"median {statistics.median(times['floor']):.3f} s  " + " ".join(f"{t:.2f}" for t in times["floor"]))
+    if times["floor"] and times["sealed_update_checked"]:
+        sealed_checks = (statistics.median(times["sealed_update_checked"])
+                         - statistics.median(times["sealed_update_refused"]))
+        print(f"checks before the copies on the update / their floor: "
+              f"{sealed_checks / statistics.median(times['floor']):.2f}")
     start = statistics.median(times["cmd"])
     print(f"cmd.exe start under Wine:        median {start:.3f} s")
     if times["refused"]:
@@ -330,7 +442,14 @@ def main():
     print_difference(times, ("after", "(f) the same going on, copies that start nothing, check after:    "),
                      ("before", "(e) setup.exe unseen, refused after the checks before the copies: "),
                      "check after the copies (f - e):     ", shorter_first=True)
-    print(f"peak memory of setup.exe (VmHWM): {max(peaks) / 1024:.1f} MiB")
+    print_speed(times, "", size)
+    print_difference(times, ("sealed_after", "(f) sealed, the same going on, copies that start nothing, check after: "),
+                     ("sealed_before", "(e) sealed setup.exe unseen, refused after the checks before the copies: "),
+                     "sealed check after the copies (f - e):     ", shorter_first=True)
+    print_speed(times, "sealed_", size)
+    print(f"peak memory of setup.exe (VmHWM): {max(peaks['']) / 1024:.1f} MiB")
+    if peaks["sealed_"]:
+        print(f"peak memory of the sealed setup.exe (VmHWM): {max(peaks['sealed_']) / 1024:.1f} MiB")
 
 
 if __name__ == "__main__":

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds setup.exe and shows it at work under Wine: a sample distribution, a
-# sample installation registered at "GA", the update itself, and a second run
-# that asks before re-applying the level. Everything lives in build/demo. Where
-# 32-bit code is emulated, it runs the 64-bit build of the same sources (below).
+# Builds setup.exe and shows it at work under Wine: a sample distribution, sealed
+# as a release ships (scripts/seal_release.py) with the sealed setup.exe in its
+# root, a sample installation registered at "GA", the update itself, and a second
+# run that asks before re-applying the level. Everything lives in build/demo. Where
+# 32-bit code is emulated, it seals and runs the 64-bit build of the same sources (below).
 #
 # With a display of your own (DISPLAY set) the boxes appear there and you answer
 # them; without one the demo starts its own Xvfb and answers Cancel itself.
@@ -89,6 +90,14 @@ key='HKLM\Software\Kestrade\Lumeric Server\4.5'
 $wine64 reg add "$key" /v InstallDir /d 'C:\Lumeric' /f /reg:$view >/dev/null 2>&1
 $wine64 reg add "$key" /v "Installed NLV" /d EN /f /reg:$view >/dev/null 2>&1
 $wine64 reg add "$key" /v ServiceLevel /d GA /f /reg:$view >/dev/null 2>&1
+
+step "Sealing the distribution, as a release ships"
+# The list of the payload's SHA-256 (Mendrel2.sha256) and a sealed copy of the exe
+# built above, as setup.exe in the distribution's root: that copy installs only
+# the bytes listed, and stops before the copies where the list beside it is
+# missing or changed.
+python3 scripts/seal_release.py "$dist" --in "$setup" --out "$dist/setup.exe" | sed 's/^/  /'
+setup=$dist/setup.exe
 
 show_installation() {
   (cd "$install" && find . -mindepth 1 | sort | while read -r path; do
