@@ -72,6 +72,7 @@ struct ScriptedFiles {
   bool open = false;
   std::vector<string> sources;  // the files of the trees
   string sealed;                // the list that setup.exe was sealed with, if it was
+  string atStart;               // the list as the distribution stands when setup.exe starts
 };
 
 // Lets Everyone change the file or folder at path; true when it did.
@@ -175,6 +176,7 @@ void scriptSeal(FuzzedDataProvider& input, FakeWindows& fake, ScriptedFiles* scr
     default:
       break;
   }
+  scripted->atStart = releasedList();
 }
 
 void script(FuzzedDataProvider& input, FakeWindows& fake) {
@@ -250,10 +252,11 @@ void checkCommands(const FakeWindows& fake) {
       "third command");
 }
 
-// True when every line of the list that the distribution would have now, for a
-// file that the copies read, stands in the sealed list.
+// True when every line of the list that the distribution would have had at the
+// start, for a file that the copies read, stands in the sealed list. (The copies
+// may write into the distribution where the installation lies inside it.)
 bool copiesReadOnlySealedBytes(const ScriptedFiles& scripted) {
-  const string now = releasedList();
+  const string& now = scripted.atStart;
   for (std::size_t at = 0; at < now.size();) {
     const std::size_t end = now.find('\n', at) + 1;
     const string line = now.substr(at, end - at);
