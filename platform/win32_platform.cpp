@@ -141,6 +141,14 @@ Streams streamsOf(HANDLE file) {
   return Streams::OWN;
 }
 
+// Ends hash, which took all the data when hashed: true with its 32 bytes in digest.
+bool finishHash(HCRYPTHASH hash, bool hashed, BYTE* digest) {
+  DWORD size = 32;
+  hashed = hashed && CryptGetHashParam(hash, HP_HASHVAL, digest, &size, 0) && size == 32;
+  CryptDestroyHash(hash);
+  return hashed;
+}
+
 // The SHA-256 of the file's bytes, read from where it stands in blocks of 64 KiB.
 bool hashFile(HANDLE file, HCRYPTPROV provider, BYTE* digest) {
   HCRYPTHASH hash = 0;
@@ -152,10 +160,12 @@ bool hashFile(HANDLE file, HCRYPTPROV provider, BYTE* digest) {
          read != 0) {
     hashed = CryptHashData(hash, block, read, 0) != FALSE;
   }
-  DWORD size = 32;
-  hashed = hashed && CryptGetHashParam(hash, HP_HASHVAL, digest, &size, 0) && size == 32;
-  CryptDestroyHash(hash);
-  return hashed;
+  return finishHash(hash, hashed, digest);
+}
+
+// On success Windows reports a descriptor's own length; never trust more than the buffer.
+unsigned long descriptorLength(DWORD needed, unsigned long size) {
+  return needed != 0 && needed <= size ? needed : size;
 }
 
 // The block in which the C library's system hands a program its standard
@@ -326,8 +336,7 @@ bool fileSecurity(const char* path, unsigned char* descriptor, unsigned long siz
                         size, &needed)) {
     return false;
   }
-  // On success Windows reports the descriptor's own length; never trust more than the buffer.
-  *length = needed != 0 && needed <= size ? needed : size;
+  *length = descriptorLength(needed, size);
   return true;
 }
 
@@ -348,7 +357,7 @@ FileRead readFile(const char* path, FileReading* reading) {
                                reading->descriptor, reading->size, &needed)) {
     result = FileRead::SECURITY_UNREADABLE;
   }
-  reading->length = needed != 0 && needed <= reading->size ? needed : reading->size;
+  reading->length = descriptorLength(needed, reading->size);
   if (result == FileRead::READ && reading->digester != nullptr) {
     const Streams streams = reading->streams ? streamsOf(file) : Streams::OWN;
     reading->otherStream = streams == Streams::OTHERS;
@@ -408,11 +417,7 @@ bool digestOf(DigesterHandle digester, const unsigned char* data, unsigned long 
   if (!CryptCreateHash(reinterpret_cast<HCRYPTPROV>(digester), CALG_SHA_256, 0, 0, &hash)) {
     return false;
   }
-  DWORD size = 32;
-  const bool hashed = CryptHashData(hash, data, length, 0) &&
-                      CryptGetHashParam(hash, HP_HASHVAL, digest, &size, 0) && size == 32;
-  CryptDestroyHash(hash);
-  return hashed;
+  return finishHash(hash, CryptHashData(hash, data, length, 0) != FALSE, digest);
 }
 
 bool currentDirectory(char* buffer, unsigned long size) {

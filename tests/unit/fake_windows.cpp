@@ -431,6 +431,7 @@ bool openDigester(DigesterHandle* digester) {
 }
 
 void closeDigester(DigesterHandle digester) {
+  // Closing a handle that was never handed out leaves a debt that no row can miss.
   fake.digestersOpen -= digester == reinterpret_cast<DigesterHandle>(&fake) ? 1 : 1000;
 }
 
